@@ -1,0 +1,2 @@
+// placeholder
+#include "input/ts_demux.h"

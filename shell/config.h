@@ -1,0 +1,30 @@
+// The program's configuration: built-in defaults, then "config.dat" from the working
+// directory. Written only on the main thread during start-up, before any other thread
+// exists; read-only (and read from any thread without a lock) afterwards.
+#pragma once
+
+#include <stdint.h>
+
+enum { config_text_size = 1024 };
+
+struct PlayerConfigRecord {
+    int32_t video_w;
+    int32_t video_h;
+    int32_t debug;
+    char version_check_url[config_text_size];
+    char download_url[config_text_size];
+    char portal_url[config_text_size];
+    char override_media_url[config_text_size];  // played instead of any requested URL
+    char fake_mcast[config_text_size];          // multicast groups read from files with this prefix
+    char amt_relay_addr[config_text_size];
+    int32_t amt_port;
+};
+
+extern PlayerConfigRecord PlayerConfig;
+
+// Zeroes the record and sets the built-in values.
+void config_defaults();
+
+// Reads "./config.dat" over the current values. Ends the process with exit code 1 when
+// the file cannot be opened or leaves the video size unusable.
+void config_read();
