@@ -1,0 +1,156 @@
+// decode_thread on socket input, inside a network namespace of the test's own: native
+// multicast, the fallback to an AMT tunnel when none arrives, and its teardown when native
+// data turns up after all. Each case runs in a child process, since the engine and the
+// "multicast seen" flag live as long as the process.
+#include "engine/decode_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "engine/media_control.h"
+#include "shell/config.h"
+#include "tests/support/capture.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_relay.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string fixture = std::string(ZANDORO_FIXTURE_DIR) + "/mpeg2_mp2.ts";
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool igmp_member(const char *group)
+{
+    char word[16];
+    snprintf(word, sizeof word, "%08X", inet_addr(group));
+    return read_file("/proc/net/igmp").find(word) != std::string::npos;
+}
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+// Sends the start of the fixture (its PAT and PMT) to the group as datagrams of seven
+// packets, again and again until `done` or the time runs out.
+bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::string &done)
+{
+    std::string stream = read_file(fixture).substr(0, 188 * 70);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to = loopback_endpoint(group, port);
+    bool seen = false;
+    for (int round = 0; round < 100 && !seen; round++) {
+        for (size_t at = 0; at < stream.size(); at += 188 * 7)
+            sendto(s, stream.data() + at, 188 * 7, 0, (sockaddr *)&to, sizeof to);
+        seen = tap.wait_for(done, 50);
+    }
+    closesocket(s);
+    return seen;
+}
+
+void engine_start()
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    config_defaults();
+    media_init();
+}
+
+bool stop_playback(StdoutTap &tap, size_t finished_before)
+{
+    MediaControl->stop_request = 1;
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (count_of(tap.text(), "decode_thread finished\n") <= finished_before) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TEST(DecodeSocket, NativeMulticastIsDemultiplexedAndTheGroupLeftAtStop)
+{
+    NETNS_REQUIRE();
+    ChildRun run = netns_run(
+        [] {
+            engine_start();
+            StdoutTap tap;
+            media_play("igmp://239.7.7.7:5004");
+            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.7:5004)\n"));
+            EXPECT_TRUE(send_until("239.7.7.7", 5004, tap, "New PID 1000"));
+            EXPECT_TRUE(igmp_member("239.7.7.7"));
+            ASSERT_TRUE(stop_playback(tap, 0));
+            EXPECT_FALSE(igmp_member("239.7.7.7"));
+            EXPECT_EQ(tap.text().find("trying AMT"), std::string::npos);
+        },
+        20000);
+    EXPECT_TRUE(child_ok(run));
+}
+
+TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
+{
+    NETNS_REQUIRE();
+    ChildRun run = netns_run(
+        [] {
+            TestRelay relay;
+            std::string why;
+            ASSERT_TRUE(relay.open(&why)) << why;
+            engine_start();
+            snprintf(PlayerConfig.amt_relay_addr, sizeof PlayerConfig.amt_relay_addr, "%s",
+                     TestRelay::discovery_addr);
+            PlayerConfig.amt_port = relay.port();
+
+            StdoutTap tap;
+            media_play("igmp://239.7.7.8:5004");
+            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.8:5004)\n"));
+            auto opened = Clock::now();
+            Bytes msg;
+            ASSERT_TRUE(relay.receive(TestRelay::discovery, 4500, &msg));
+            double waited = std::chrono::duration<double>(Clock::now() - opened).count();
+            EXPECT_GE(waited, 1.9);
+            EXPECT_LE(waited, 3.3);
+            ASSERT_GE(msg.size(), 1u);
+            EXPECT_EQ(msg[0], 0x01) << "a Relay Discovery";
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(count_of(tap.text(), "Not received any multicast, trying AMT...\n"), 1u);
+
+            // Native data after all: processed first, then the tunnel goes.
+            EXPECT_TRUE(send_until("239.7.7.8", 5004, tap, "New PID 1000"));
+            ASSERT_TRUE(relay.receive(TestRelay::discovery, 2000, &msg));
+            EXPECT_EQ(msg[0], 0x05) << "the leave Update";
+            ASSERT_TRUE(relay.receive(TestRelay::discovery, 2000, &msg));
+            EXPECT_EQ(msg[0], 0x07) << "the Teardown";
+            EXPECT_EQ(msg.size(), 30u);
+            std::string text = tap.text();
+            EXPECT_LT(text.find("New PID 1000"), text.find("0000 : 07 ")) << text;
+
+            // Multicast has been seen: no playback of this process falls back again.
+            ASSERT_TRUE(stop_playback(tap, 0));
+            media_play("igmp://239.7.7.9:5004");
+            std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+            EXPECT_EQ(count_of(tap.text(), "trying AMT"), 1u);
+            EXPECT_FALSE(relay.receive(TestRelay::discovery, 100, &msg));
+            ASSERT_TRUE(stop_playback(tap, 1));
+        },
+        30000);
+    EXPECT_TRUE(child_ok(run));
+}
+
+}  // namespace
