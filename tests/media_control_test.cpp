@@ -113,10 +113,12 @@ TEST_F(MediaControlTest, RequestDuringPlaybackWaitsForItsTeardown)
     media_play("file:/missing-second.ts");
     ASSERT_TRUE(wait_for_log("decode_thread: file(/missing-second.ts)"));
     std::string text = log();
-    size_t finished = text.find("decode_thread finished\n");
+    // The first playback unregisters after closing its audio device; only then may the
+    // second start (its "finished" line may come later still).
+    size_t closed = text.find("os_audio_close() done\n");
     size_t second = text.find("Starting new decode_thread...", text.find("decode_thread: rx_fd"));
-    ASSERT_NE(finished, std::string::npos);
-    EXPECT_LT(finished, second) << "the second start waits for the first teardown";
+    ASSERT_NE(closed, std::string::npos);
+    EXPECT_LT(closed, second) << "the second start waits for the first teardown";
     EXPECT_EQ(MediaControl->rebuild_scaler, 1);
     EXPECT_NE(text.find("make_black_picture(): Calling av_picture_pad()\nmake_black_picture(): back\n", second),
               std::string::npos);
@@ -200,6 +202,8 @@ TEST_F(MediaControlTest, ChurnOfPlayStopPlay)
         MediaControl->stop_request = 1;
     }
     stop_and_wait();
+    // The last line of a teardown comes after the playback has unregistered.
+    EXPECT_TRUE(wait_until([&] { return count_of(log(), "decode_thread finished\n") == 200; }));
     std::string text = log();
     EXPECT_EQ(count_of(text, "Starting new decode_thread...\n"), 200u);
     EXPECT_EQ(count_of(text, "decode_thread finished\n"), 200u);
