@@ -1,0 +1,183 @@
+// Whole playbacks of streams written by ffmpeg, through the real engine: media_play with a
+// "file:" URL, the media control thread, decode_thread and the demuxer, both decoders, the
+// display pacing and the scaler into OutputPicture, and SDL's dummy audio device.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/media_control.h"
+#include "engine/picture_scale.h"
+#include "engine/playback.h"
+#include "shell/config.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void engine_start()
+{
+    static bool started = false;
+    if (started)
+        return;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    config_defaults();
+    media_init();
+    started = true;
+}
+
+double seconds_since(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+struct Plane {
+    std::vector<uint8_t> bytes;
+    int linesize;
+    uint8_t at(int x, int y) const { return bytes[(size_t)y * linesize + x]; }
+};
+
+struct Watched {
+    std::vector<double> shown;  // seconds after media_play at which each picture arrived
+    Plane planes[3];            // OutputPicture as it was at the tenth picture
+    int loudest = 0;            // largest sample magnitude seen in the audio staging buffer
+    bool stopped = false;
+};
+
+Plane copy_plane(int p, int rows)
+{
+    Plane plane;
+    plane.linesize = OutputPicture->linesize[p];
+    plane.bytes.assign(OutputPicture->data[p], OutputPicture->data[p] + (size_t)plane.linesize * rows);
+    return plane;
+}
+
+// Peeks at the audio staging buffer, which the callback copies into the device buffer.
+// Not under SDL's audio lock: once the file has ended the callback waits for packets with
+// the lock held, as it must never hand back a partly filled buffer. A torn read only
+// blurs the figure.
+int loudest_staged_sample()
+{
+    PlaybackState *state = current_playback;
+    if (!state || !state->audio_codec)
+        return 0;
+    int loudest = 0;
+    int len = std::min((int)state->audio_buf_len, (int)audio_buf_size);
+    const int16_t *samples = (const int16_t *)state->audio_buf;
+    for (int i = 0; i < len / 2; i++)
+        loudest = std::max(loudest, abs((int)__atomic_load_n(&samples[i], __ATOMIC_RELAXED)));
+    return loudest;
+}
+
+// Plays `fixture` for `seconds`, acting as the render tick (clearing new_picture), then
+// stops it and waits for the playback to end.
+Watched play(const char *fixture, double seconds)
+{
+    engine_start();
+    Watched w;
+    std::string url = std::string("file:") + ZANDORO_FIXTURE_DIR + "/" + fixture;
+    MediaControl->new_picture = 0;
+    Clock::time_point start = Clock::now();
+    media_play(url.c_str());
+    Clock::time_point next_audio_look = start;
+    while (seconds_since(start) < seconds) {
+        if (MediaControl->new_picture.exchange(0)) {
+            w.shown.push_back(seconds_since(start));
+            if (w.shown.size() == 10) {
+                int h = PlayerConfig.video_h;
+                w.planes[0] = copy_plane(0, h);
+                w.planes[1] = copy_plane(1, (h + 1) / 2);
+                w.planes[2] = copy_plane(2, (h + 1) / 2);
+            }
+        }
+        if (Clock::now() >= next_audio_look) {
+            w.loudest = std::max(w.loudest, loudest_staged_sample());
+            next_audio_look = Clock::now() + std::chrono::milliseconds(5);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    MediaControl->stop_request = 1;
+    Clock::time_point stop = Clock::now();
+    while (seconds_since(stop) < 5.0 && (current_playback || MediaControl->stop_request))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    w.stopped = !current_playback;
+    return w;
+}
+
+// smptebars' seven upper bars (Y, U, V), left to right.
+const int bar_colours[7][3] = {{180, 128, 128}, {162, 44, 142}, {131, 156, 44}, {112, 72, 58},
+                               {84, 184, 198},  {65, 100, 212}, {35, 212, 114}};
+
+// The bars of a picture fitted at x0 with width `width`, across the full output height.
+void expect_bars(const Watched &w, int x0, int width)
+{
+    ASSERT_FALSE(w.planes[0].bytes.empty()) << "fewer than 10 pictures shown";
+    int y = PlayerConfig.video_h / 3;
+    for (int i = 0; i < 7; i++) {
+        int x = x0 + (int)((i + 0.5) * width / 7);
+        int got[3] = {w.planes[0].at(x, y), w.planes[1].at(x / 2, y / 2), w.planes[2].at(x / 2, y / 2)};
+        for (int c = 0; c < 3; c++)
+            EXPECT_NEAR(got[c], bar_colours[i][c], 12) << "bar " << i << " plane " << c;
+    }
+    // Beside a narrower picture: black bars.
+    if (x0 > 0) {
+        EXPECT_EQ(w.planes[0].at(x0 / 2, y), 0);
+        EXPECT_EQ(w.planes[1].at(x0 / 4, y / 2), 128);
+    }
+}
+
+// Once past the catch-up with the PCR clock (pictures are held twice as long while early),
+// the pictures of the last two seconds come at the stream's 25 a second.
+void expect_paced(const Watched &w)
+{
+    ASSERT_GT(w.shown.size(), 60u);
+    double last = w.shown.back();
+    long recent = std::count_if(w.shown.begin(), w.shown.end(), [&](double t) { return t > last - 2.0; });
+    EXPECT_NEAR(recent, 50, 8) << "pictures in the last 2 s of display";
+    std::vector<double> steps;
+    for (size_t i = w.shown.size() - 40; i < w.shown.size(); i++)
+        steps.push_back(w.shown[i] - w.shown[i - 1]);
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    EXPECT_NEAR(steps[steps.size() / 2], 0.04, 0.008) << "median step between pictures";
+}
+
+void expect_black_output()
+{
+    size_t luma = (size_t)OutputPicture->linesize[0] * PlayerConfig.video_h;
+    size_t chroma = (size_t)OutputPicture->linesize[1] * (PlayerConfig.video_h / 2);
+    EXPECT_EQ(std::count(OutputPicture->data[0], OutputPicture->data[0] + luma, 0), (long)luma);
+    EXPECT_EQ(std::count(OutputPicture->data[1], OutputPicture->data[1] + chroma, 0x80), (long)chroma);
+    EXPECT_EQ(std::count(OutputPicture->data[2], OutputPicture->data[2] + chroma, 0x80), (long)chroma);
+}
+
+TEST(PlaybackE2e, Mpeg2StandardDefinitionWithMp2)
+{
+    Watched w = play("mpeg2_720x576_mp2.ts", 6.5);
+    ASSERT_TRUE(w.stopped);
+    ASSERT_FALSE(w.shown.empty()) << "no picture reached the output";
+    EXPECT_LT(w.shown.front(), 2.0) << "time to the first picture";
+    // 720 x 576 square samples: 1.25 wide, so 720 x 576 in the middle of 1024 x 576.
+    expect_bars(w, 152, 720);
+    expect_paced(w);
+    EXPECT_GT(w.loudest, 2000) << "the audio device was given no sound";
+    expect_black_output();
+}
+
+TEST(PlaybackE2e, H264HighDefinitionWithMp2)
+{
+    Watched w = play("h264_1080_mp2.ts", 6.5);
+    ASSERT_TRUE(w.stopped);
+    ASSERT_FALSE(w.shown.empty()) << "no picture reached the output";
+    EXPECT_LT(w.shown.front(), 2.0) << "time to the first picture";
+    expect_bars(w, 0, PlayerConfig.video_w);  // 16:9 fills 1024 x 576
+    expect_paced(w);
+    EXPECT_GT(w.loudest, 2000) << "the audio device was given no sound";
+    expect_black_output();
+}
+
+}  // namespace
