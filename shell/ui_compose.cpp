@@ -7,6 +7,7 @@ extern "C" {
 
 AVFrame *UiBgraPicture;
 AVFrame *UiPicture;
+AVFrame *CompositePicture;
 
 AVFrame *ui_picture_alloc(enum AVPixelFormat format, int width, int height)
 {
