@@ -115,26 +115,6 @@ static void decode_read_socket(PlaybackState *state, SOCKET sock, uint8_t *buffe
     }
 }
 
-// Frees everything the playback still holds once its threads are gone.
-static void playback_release(PlaybackState *state)
-{
-    audio_release(state);
-    for (PictureSlot &slot : state->pictures)
-        picture_slot_release(&slot);
-    packet_queue_release(&state->video_queue);
-    packet_queue_release(&state->audio_queue);
-    AVCodecContext *video = state->video_codec;
-    avcodec_free_context(&video);
-    state->video_codec = nullptr;
-    avcodec_free_context(&state->audio_codec);
-    av_free(state->audio_pkt_data);
-    state->audio_pkt_data = nullptr;
-    pthread_cond_destroy(state->picture_cond);
-    free(state->picture_cond);
-    pthread_mutex_destroy(state->picture_lock);
-    free(state->picture_lock);
-}
-
 // Waits for video_thread and display_thread: polls, reports the ones still running after
 // the twelfth pause, then joins them so none can touch the record after it is freed.
 static void decode_wait_threads(PlaybackState *state)
@@ -212,9 +192,7 @@ void *decode_thread(void *arg)
     state->demux = nullptr;
     os_audio_close();
     media_unregister_playback(state);
-    playback_release(state);
-    state->~PlaybackState();
-    av_free(state);
+    playback_free(state);
     printf("decode_thread finished\n");
     return (void *)(intptr_t)(kind == input_refused ? -1 : 0);
 }

@@ -72,55 +72,16 @@ void media_play(const char *url)
     pthread_mutex_unlock(&request_lock);
 }
 
-// Wakes the playback's blocked waits so its threads see `quit`. Under playback_lock,
-// so the record cannot be freed meanwhile.
-static void playback_set_quit(PlaybackState *state)
-{
-    state->quit = 1;
-    packet_queue_wake(&state->video_queue);
-    packet_queue_wake(&state->audio_queue);
-    pthread_mutex_lock(state->picture_lock);
-    pthread_cond_broadcast(state->picture_cond);
-    pthread_mutex_unlock(state->picture_lock);
-}
-
-static void playback_free_locks(PlaybackState *state)
-{
-    if (state->picture_cond) {
-        pthread_cond_destroy(state->picture_cond);
-        free(state->picture_cond);
-    }
-    if (state->picture_lock) {
-        pthread_mutex_destroy(state->picture_lock);
-        free(state->picture_lock);
-    }
-}
-
 // Starts a playback of `url`; called with playback_lock held and no playback registered.
 static void playback_start(MediaControlBlock *control, const char *url)
 {
     printf("Starting new decode_thread...\n");
     control->stop_request = 0;
-    void *memory = av_mallocz(sizeof(PlaybackState));
-    if (!memory) {
+    PlaybackState *state = playback_alloc(url);
+    if (!state) {
         fprintf(stderr, "Cannot allocate a playback\n");
         return;
     }
-    PlaybackState *state = new (memory) PlaybackState();
-    av_strlcpy(state->url, url, sizeof state->url);
-    state->picture_lock = (pthread_mutex_t *)malloc(sizeof(pthread_mutex_t));
-    state->picture_cond = (pthread_cond_t *)malloc(sizeof(pthread_cond_t));
-    if (!state->picture_lock || !state->picture_cond) {
-        fprintf(stderr, "Cannot allocate a playback\n");
-        free(state->picture_lock);
-        free(state->picture_cond);
-        av_free(state);
-        return;
-    }
-    pthread_mutex_init(state->picture_lock, nullptr);
-    pthread_cond_init(state->picture_cond, nullptr);
-    state->last_pmt_version = -1;
-    state->sync_mode = sync_pcr;
 
     // Black and a fresh scaler before the thread starts: once it runs, its display_thread
     // owns OutputPicture.
@@ -138,8 +99,7 @@ static void playback_start(MediaControlBlock *control, const char *url)
     if (started != 0) {
         fprintf(stderr, "Cannot start decode_thread\n");
         current_playback = nullptr;
-        playback_free_locks(state);
-        av_free(state);
+        playback_free(state);
         return;
     }
 }

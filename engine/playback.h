@@ -102,6 +102,18 @@ struct PlaybackState {
     AVChannelLayout audio_swr_layout;
 };
 
+// A zeroed record for `url` with its picture lock and condition variable, no PMT handled
+// yet and the PCR clock as master; null when memory runs out.
+PlaybackState *playback_alloc(const char *url);
+
+// Sets quit and wakes the playback's blocked waits (the video queue's get, the picture
+// ring's wait for a free slot) so its threads see it.
+void playback_set_quit(PlaybackState *state);
+
+// Frees the record and all it still holds: queued packets, decoders, the audio converter,
+// slot pictures, locks. Only once no thread of the playback can touch it.
+void playback_free(PlaybackState *state);
+
 // The running playback, or null. Registered by the media control thread before its
 // decode_thread starts; cleared by that decode_thread's teardown.
 extern std::atomic<PlaybackState *> current_playback;

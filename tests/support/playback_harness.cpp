@@ -31,25 +31,14 @@ void harness_engine_init()
 PlaybackState *harness_playback_create()
 {
     harness_engine_init();
-    PlaybackState *state = new (av_mallocz(sizeof(PlaybackState))) PlaybackState();
-    state->picture_lock = (pthread_mutex_t *)malloc(sizeof(pthread_mutex_t));
-    state->picture_cond = (pthread_cond_t *)malloc(sizeof(pthread_cond_t));
-    pthread_mutex_init(state->picture_lock, nullptr);
-    pthread_cond_init(state->picture_cond, nullptr);
-    state->last_pmt_version = -1;
-    state->sync_mode = sync_pcr;
+    PlaybackState *state = playback_alloc("");
     current_playback = state;
     return state;
 }
 
 void harness_playback_stop(PlaybackState *state)
 {
-    state->quit = 1;
-    packet_queue_wake(&state->video_queue);
-    packet_queue_wake(&state->audio_queue);
-    pthread_mutex_lock(state->picture_lock);
-    pthread_cond_broadcast(state->picture_cond);
-    pthread_mutex_unlock(state->picture_lock);
+    playback_set_quit(state);
     if (state->video_thread_joinable)
         pthread_join(state->video_thread, nullptr);
     if (state->display_thread_joinable)
@@ -64,21 +53,7 @@ void harness_playback_free(PlaybackState *state)
     harness_playback_stop(state);
     if (current_playback == state)
         current_playback = nullptr;
-
-    for (PictureSlot &slot : state->pictures)
-        picture_slot_release(&slot);
-    packet_queue_release(&state->video_queue);
-    packet_queue_release(&state->audio_queue);
-    AVCodecContext *video = state->video_codec;
-    avcodec_free_context(&video);
-    avcodec_free_context(&state->audio_codec);
-    av_free(state->audio_pkt_data);
-    pthread_cond_destroy(state->picture_cond);
-    free(state->picture_cond);
-    pthread_mutex_destroy(state->picture_lock);
-    free(state->picture_lock);
-    state->~PlaybackState();
-    av_free(state);
+    playback_free(state);
 }
 
 std::vector<AVPacket> harness_read_video_packets(const std::string &path)
