@@ -1,7 +1,12 @@
-// The JavaScript API of the portal: binds the program's objects to web_view.
+// The JavaScript API of the portal: the global object "Zandoro" with its five string
+// properties and fifteen methods, and the objects through which web_view reports to
+// the program (three listeners and the method handler).
+//
 // Main thread only, once, from ui_init, after the view exists and before the portal
-// loads.
+// loads, so the portal's first script finds the object. The object, its members and the
+// four objects stay in place until the process ends.
 #pragma once
 
-// Hands the view its listeners: load, view, process, in that order.
+// Ends the process with exit code 1, writing nothing, when the view cannot make the
+// global object. Writes "Finished setting Handlers" (flushed) when done.
 void ui_bind_js();

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-static int loopback_socket(int *port)
+static int loopback_socket(int *port)  // *port 0: any free one
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -18,6 +18,7 @@ static int loopback_socket(int *port)
     struct sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons((uint16_t)*port);
     socklen_t len = sizeof addr;
     if (bind(fd, (struct sockaddr *)&addr, sizeof addr) != 0 ||
         getsockname(fd, (struct sockaddr *)&addr, &len) != 0) {
@@ -37,8 +38,9 @@ int loopback_closed_port()
     return port;
 }
 
-bool LoopbackHttpServer::start()
+bool LoopbackHttpServer::start(int port)
 {
+    port_ = port;
     listen_fd_ = loopback_socket(&port_);
     if (listen_fd_ < 0 || listen(listen_fd_, 32) != 0 || pipe(wake_fd_) != 0)
         return false;
@@ -78,6 +80,12 @@ int LoopbackHttpServer::requests(const std::string &path)
     return counts_[path];
 }
 
+std::string LoopbackHttpServer::last_request(const std::string &path)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return last_[path];
+}
+
 std::string LoopbackHttpServer::answer(const std::string &request)
 {
     // "GET /path?query HTTP/1.1": the path without its query names the page.
@@ -89,6 +97,7 @@ std::string LoopbackHttpServer::answer(const std::string &request)
     {
         std::lock_guard<std::mutex> hold(lock_);
         counts_[path]++;
+        last_[path] = request;
         auto page = pages_.find(path);
         if (page == pages_.end()) {
             status = "404 Not Found";

@@ -15,8 +15,8 @@ public:
     LoopbackHttpServer(const LoopbackHttpServer &) = delete;
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
 
-    // Listens on a free port of 127.0.0.1; false when that fails.
-    bool start();
+    // Listens on 127.0.0.1 at that port, or a free one for 0; false when that fails.
+    bool start(int port = 0);
     void stop();
 
     int port() const { return port_; }
@@ -26,6 +26,8 @@ public:
     void set_page(const std::string &path, const std::string &content_type,
                   const std::string &body);
     int requests(const std::string &path);
+    // The whole of the latest request for path (request line and headers); empty if none.
+    std::string last_request(const std::string &path);
 
 private:
     void serve();
@@ -35,9 +37,10 @@ private:
     int wake_fd_[2] = {-1, -1};
     int port_ = 0;
     std::thread thread_;
-    std::mutex lock_;  // guards pages_ and counts_
+    std::mutex lock_;  // guards pages_, counts_ and last_
     std::map<std::string, std::pair<std::string, std::string>> pages_;
     std::map<std::string, int> counts_;
+    std::map<std::string, std::string> last_;
 };
 
 // A loopback port on which nothing listens (a connection there is refused).

@@ -1,0 +1,35 @@
+// The render tick: drives the web core, converts the portal when it has painted, lays
+// it over the engine's OutputPicture (or shows it alone before any video) and puts the
+// frame on the screen through the YV12 overlay at view_scale.
+//
+// Main thread only: the window timer calls ui_render every 10 ms once start-up is done.
+// The portal's JavaScript calls and the view listeners run inside it.
+#pragma once
+
+#include <stdint.h>
+
+#include <SDL.h>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+// Compose and show on the next tick even without a new video picture. Set after a
+// conversion, by ui_apply_scale and by ui_set_fullscreen; cleared by each shown frame.
+extern int32_t ui_redraw_pending;
+
+// W x H YUV420P to YUV420P, bicubic: made by the first composing tick and kept.
+extern SwsContext *output_sws;
+
+// One tick. Stops early while there is no SDL screen or no picture to compose, and
+// leaves the screen as it was when neither a new picture nor a redraw is due. Ends the
+// process with exit code 1 when output_sws cannot be made.
+void ui_render();
+
+// Copies the W x H of CompositePicture into `overlay` (YV12: planes Y, V, U), each
+// plane at the overlay's pitch and within the overlay's size.
+void ui_overlay_put(SDL_Overlay *overlay);
+
+// Where the overlay is shown: the top-left corner of the screen, W x H at view_scale
+// percent, truncated toward zero.
+SDL_Rect ui_display_rect();
