@@ -1,0 +1,129 @@
+#include "tests/support/x_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+// Starts a program with DISPLAY set; it dies with the process that started it.
+pid_t spawn(const std::vector<std::string> &argv, const std::string &display, int keep_fd)
+{
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(127);
+    if (!display.empty())
+        setenv("DISPLAY", display.c_str(), 1);
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+    for (int fd = 3; fd < 256; fd++)
+        if (fd != keep_fd)
+            close(fd);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+void end(pid_t *pid)
+{
+    if (*pid > 0) {
+        kill(*pid, SIGTERM);
+        waitpid(*pid, nullptr, 0);
+    }
+    *pid = -1;
+}
+
+}  // namespace
+
+bool x_session_start(XSession *session, bool window_manager, std::string *why)
+{
+    int fds[2];
+    if (pipe(fds) != 0) {
+        *why = "pipe";
+        return false;
+    }
+    session->xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1080x24",
+                           "-nolisten", "tcp"},
+                          "", fds[1]);
+    close(fds[1]);
+    std::string number;
+    struct pollfd p = {fds[0], POLLIN, 0};
+    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+        char buf[32];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        number.append(buf, (size_t)n);
+    }
+    close(fds[0]);
+    if (number.find('\n') == std::string::npos) {
+        *why = "Xvfb did not start";
+        x_session_stop(session);
+        return false;
+    }
+    session->display = ":" + number.substr(0, number.find('\n'));
+    setenv("DISPLAY", session->display.c_str(), 1);
+    if (!window_manager)
+        return true;
+
+    session->wm = spawn({"openbox", "--sm-disable"}, session->display, -1);
+    for (int i = 0; i < 200; i++) {
+        if (x_command("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos)
+            return true;
+        usleep(25000);
+    }
+    *why = "openbox did not take the screen";
+    x_session_stop(session);
+    return false;
+}
+
+void x_session_stop(XSession *session)
+{
+    end(&session->wm);
+    end(&session->xvfb);
+}
+
+std::string x_command(const std::string &command)
+{
+    std::string out;
+    FILE *f = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!f)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    pclose(f);
+    return out;
+}
+
+bool x_window_geometry(unsigned long window, XGeometry *g)
+{
+    std::string info = x_command("xwininfo -id " + std::to_string(window));
+    auto field = [&](const char *name, int *value) {
+        size_t at = info.find(name);
+        if (at == std::string::npos)
+            return false;
+        *value = atoi(info.c_str() + at + strlen(name));
+        return true;
+    };
+    return field("Absolute upper-left X:", &g->x) && field("Absolute upper-left Y:", &g->y) &&
+           field("Width:", &g->width) && field("Height:", &g->height);
+}
