@@ -22,6 +22,7 @@
 #include "shell/web_get.h"
 #include "shell/web_host.h"
 #include "tests/support/capture.h"
+#include "tests/support/files.h"
 #include "tests/support/http_server.h"
 #include "tests/support/netns.h"
 #include "tests/support/web_pump.h"
@@ -69,54 +70,6 @@ static std::string offer_box(const char *answer)
                        "answer=") +
            answer + "\n";
 }
-
-static std::string read_file(const std::string &path)
-{
-    std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
-}
-
-static void write_file(const std::string &path, const std::string &text)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
-
-static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
-
-// A directory of the test's own: the working directory of a start-up, the seam's log.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char name[] = "/tmp/zandoro-start-XXXXXX";
-        if (mkdtemp(name))
-            path_ = name;
-    }
-    ~ScratchDir()
-    {
-        if (!path_.empty())
-            nftw(path_.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
-    }
-    const std::string &path() const { return path_; }
-    std::string file(const char *name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // The seam answers boxes with `answers` and logs what is opened instead of opening it.
 static void seam_on(const char *answers, const std::string &open_log)

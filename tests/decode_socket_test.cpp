@@ -17,6 +17,7 @@
 #include "engine/media_control.h"
 #include "shell/config.h"
 #include "tests/support/capture.h"
+#include "tests/support/files.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_relay.h"
 
@@ -25,14 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const std::string fixture = std::string(ZANDORO_FIXTURE_DIR) + "/mpeg2_mp2.ts";
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool igmp_member(const char *group)
 {

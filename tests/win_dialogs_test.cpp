@@ -14,42 +14,15 @@
 #include <string>
 
 #include "tests/support/capture.h"
+#include "tests/support/files.h"
 #include "tests/support/netns.h"
-
-static std::string read_file(const std::string &path)
-{
-    std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
-}
-
-static void write_file(const std::string &path, const std::string &text)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
-
-static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
 
 class WinDialogsTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/zandoro-win32-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
+        ASSERT_FALSE(scratch_.path().empty());
+        dir_ = scratch_.path();
         unsetenv("ZANDORO_TEST_MESSAGEBOX");
         unsetenv("ZANDORO_TEST_MESSAGEBOX_SHOW");
         unsetenv("ZANDORO_TEST_OPEN_LOG");
@@ -59,7 +32,6 @@ protected:
         unsetenv("ZANDORO_TEST_MESSAGEBOX");
         unsetenv("ZANDORO_TEST_MESSAGEBOX_SHOW");
         unsetenv("ZANDORO_TEST_OPEN_LOG");
-        nftw(dir_.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
     }
     static bool have_display()
     {
@@ -67,6 +39,7 @@ protected:
         return display && *display;
     }
 
+    ScratchDir scratch_{"zandoro-win32"};
     std::string dir_;
 };
 
