@@ -67,6 +67,32 @@ static void config_parse_line(char *line)
     config_store(line, value);
 }
 
+void config_read_lines(FILE *file)
+{
+    char line[1024];
+    while (!feof(file)) {
+        if (!fgets(line, sizeof line, file)) {
+            if (ferror(file)) {
+                perror("Error reading config file");
+                break;
+            }
+            continue;
+        }
+        config_parse_line(line);
+    }
+}
+
+bool config_video_size_usable()
+{
+    // Every picture, the web view and the window are sized from these.
+    if (PlayerConfig.video_w <= 0 || PlayerConfig.video_h <= 0) {
+        fprintf(stderr, "config.dat: video_w and video_h must be positive (got %d x %d)\n",
+                PlayerConfig.video_w, PlayerConfig.video_h);
+        return false;
+    }
+    return true;
+}
+
 void config_read()
 {
     char path[sizeof config_dir + 1 + sizeof config_name];
@@ -78,23 +104,8 @@ void config_read()
         perror("Unable to read config file");
         exit(1);
     }
-    char line[1024];
-    while (!feof(f)) {
-        if (!fgets(line, sizeof line, f)) {
-            if (ferror(f)) {
-                perror("Error reading config file");
-                break;
-            }
-            continue;
-        }
-        config_parse_line(line);
-    }
+    config_read_lines(f);
     fclose(f);
-
-    // Every picture, the web view and the window are sized from these.
-    if (PlayerConfig.video_w <= 0 || PlayerConfig.video_h <= 0) {
-        fprintf(stderr, "config.dat: video_w and video_h must be positive (got %d x %d)\n",
-                PlayerConfig.video_w, PlayerConfig.video_h);
+    if (!config_video_size_usable())
         exit(1);
-    }
 }

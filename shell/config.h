@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 enum { config_text_size = 1024 };
 
@@ -28,3 +29,10 @@ void config_defaults();
 // Reads "./config.dat" over the current values. Ends the process with exit code 1 when
 // the file cannot be opened or leaves the video size unusable.
 void config_read();
+
+// config_read's two steps once the file is open, so a caller that must not end the
+// process (a fuzzer) can run them: reading the lines of `file` until its end or a read
+// error, and the check of the video size afterwards, false after a line on standard
+// error when either side is not positive.
+void config_read_lines(FILE *file);
+bool config_video_size_usable();

@@ -184,10 +184,11 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     v->objects = std::make_shared<GlobalObjectTable>();
 
     WebKitSettings *settings = webkit_settings_new();
-    // Software painting: the first paint comes sooner and costs less than over GL,
-    // and the pixels are read back on the CPU anyway.
+    // Composited: without it WebKitGTK lays each repainted area over what its backing store
+    // held, so where the page is translucent (a panel over the video) the old content
+    // shows through, such as a highlight that has moved away.
     webkit_settings_set_hardware_acceleration_policy(settings,
-                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
     std::string agent = utf8_of(core->config.user_agent);

@@ -40,12 +40,12 @@ TestRelay::~TestRelay()
         closesocket(advertised_);
 }
 
-bool TestRelay::open(std::string *why)
+bool TestRelay::open(std::string *why, uint16_t port)
 {
     // The gateway keeps the relay port when it moves to the advertised address, so both
     // sockets need the same one; an ephemeral port free on 127.0.0.1 may be taken on .2.
-    for (int attempt = 0; attempt < 20; attempt++) {
-        discovery_ = bound_socket(discovery_addr, 0, why);
+    for (int attempt = 0; attempt < (port ? 1 : 20); attempt++) {
+        discovery_ = bound_socket(discovery_addr, port, why);
         if (discovery_ == INVALID_SOCKET)
             return false;
         sockaddr_in local;

@@ -27,8 +27,8 @@ public:
     TestRelay &operator=(const TestRelay &) = delete;
     ~TestRelay();
 
-    // Binds both sockets to one port. On failure says why.
-    bool open(std::string *why);
+    // Binds both sockets to one port: `port`, or a free one for 0. On failure says why.
+    bool open(std::string *why, uint16_t port = 0);
     uint16_t port() const { return port_; }
     SOCKET sock(Side side) const { return side == discovery ? discovery_ : advertised_; }
 

@@ -59,8 +59,11 @@ bool x_session_start(XSession *session, bool window_manager, std::string *why)
         *why = "pipe";
         return false;
     }
+    // -noreset: by default the server resets when its last client leaves, and a client
+    // connecting meanwhile is refused, which a test's quick succession of tools (xdotool,
+    // import, the program) meets now and then.
     session->xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1080x24",
-                           "-nolisten", "tcp"},
+                           "-nolisten", "tcp", "-noreset"},
                           "", fds[1]);
     close(fds[1]);
     std::string number;

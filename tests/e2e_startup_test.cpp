@@ -1,0 +1,136 @@
+// Start-up to picture: the real program, the demo portal from the demo server and the
+// demo channels through fake_mcast. The portal shows within seconds, and once the page has
+// asked for channel 1, the channel's picture shows through the key-colour area with the
+// portal's opaque top bar over it; the composite sits at the client area's top-left at
+// 100 % and at 50 % (View > 50%), and again at 100 %, where the client is the full
+// video size. File > Exit ends it with 0.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/netns.h"
+#include "tests/support/program_run.h"
+
+namespace {
+
+const uint32_t top_bar = 0x0A101E;   // opaque, rows 0-41 of 576
+const uint32_t bar_line = 0x38BDF8;  // rows 42-43
+
+class E2eStartup : public ProgramTest {};
+
+// The rows of column x, from y0 to y1, as text for a failure message.
+std::string column(const Screenshot &shot, const MainWindow &w, int x, int y0, int y1)
+{
+    std::string text;
+    for (int y = y0; y <= y1; y++)
+        text += std::to_string(y) + ":" + rgb_text(client_pixel(shot, w, x, y)) + " ";
+    return text;
+}
+
+// What the full layout puts where, at `scale` percent: the top bar and its line over the
+// video, the video right of the middle picture and left of the channel list, the list's
+// translucent panel (not the bare video) at its left edge.
+void expect_full_layout(const Screenshot &shot, const MainWindow &w, int scale, uint32_t channel)
+{
+    auto at = [&](int x, int y) { return client_pixel(shot, w, x * scale / 100, y * scale / 100); };
+    std::string where = " at " + std::to_string(scale) + " %; column 920: " +
+                        column(shot, w, 920 * scale / 100, 0, 50 * scale / 100);
+    EXPECT_TRUE(colour_shows(at(600, 6), top_bar, 8)) << rgb_text(at(600, 6)) << where;
+    EXPECT_TRUE(colour_shows(at(920, 36), top_bar, 8)) << rgb_text(at(920, 36)) << where;
+    EXPECT_TRUE(colour_shows(at(920, 288), channel, 8)) << rgb_text(at(920, 288)) << where;
+    EXPECT_TRUE(colour_shows(at(920, 60), channel, 8)) << rgb_text(at(920, 60)) << where;
+    EXPECT_TRUE(colour_shows(at(960, 500), channel, 8)) << rgb_text(at(960, 500)) << where;
+    EXPECT_TRUE(colour_shows(at(10, 200), channel, 8)) << rgb_text(at(10, 200)) << where;
+    EXPECT_FALSE(colour_shows(at(28, 200), channel, 24)) << rgb_text(at(28, 200)) << where;
+    if (scale == 100) {
+        // The line exactly on rows 42 and 43 pins the picture to the client's top edge.
+        for (int y = 38; y <= 48; y++) {
+            bool line = colour_shows(at(920, y), bar_line, 24);
+            EXPECT_EQ(line, y == 42 || y == 43) << "row " << y << ": " << rgb_text(at(920, y)) << where;
+        }
+        EXPECT_TRUE(colour_shows(at(920, 48), channel, 8)) << where;
+        // And the list's left edge at x = 20 pins it to the left one.
+        EXPECT_TRUE(colour_shows(at(17, 200), channel, 8)) << rgb_text(at(17, 200)) << where;
+        EXPECT_FALSE(colour_shows(at(22, 200), channel, 8)) << rgb_text(at(22, 200)) << where;
+    }
+}
+
+TEST_F(E2eStartup, PortalThenVideoThroughTheKeyColourAtTopLeftAt100And50Percent)
+{
+    ChildRun run = netns_run(
+        [] {
+            std::string why;
+            std::string streams = demo_streams_dir(&why);
+            ASSERT_FALSE(streams.empty()) << why;
+            WorkDir dir(demo_config(), streams);
+            ASSERT_TRUE(dir.ok());
+            DemoServer server;
+            ASSERT_TRUE(server.start()) << server.log();
+            ProgramRun program;
+            ASSERT_TRUE(program.start_program(dir.path()));
+
+            MainWindow w;
+            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
+            long long window_ms = program_now_ms() - program.started_ms();
+            Screenshot shot;
+            long long portal_ms = wait_for_colour(w, 600, 6, top_bar, 15000, &shot);
+            ASSERT_GE(portal_ms, 0) << "no portal on screen: " << rgb_text(client_pixel(shot, w, 600, 6))
+                                    << " client " << w.client << " " << w.width << "x" << w.height << "+"
+                                    << w.x << "+" << w.y << "\n"
+                                    << program.out() << program.err();
+            portal_ms = program_now_ms() - program.started_ms();
+            Rgb key_area_then = client_pixel(shot, w, 920, 288);
+            screenshot_keep("startup-portal");
+            ASSERT_TRUE(program.wait_for("portal: play 1 Testcard igmp://239.1.1.1:5000")) << program.out();
+            ASSERT_TRUE(program.wait_for("media_play(igmp://239.1.1.1:5000)")) << program.out();
+            long long play_ms = program_now_ms();
+
+            const uint32_t channel = demo_channel_colour(1);
+            long long picture_ms = wait_for_colour(w, 920, 288, channel, 15000, &shot);
+            ASSERT_GE(picture_ms, 0) << "no picture of channel 1: "
+                                     << rgb_text(client_pixel(shot, w, 920, 288)) << "\n"
+                                     << program.out() << program.err();
+            figure("start-up: window after %lld ms, portal on screen after %lld ms, first picture %lld ms "
+                   "after start (%lld ms after Media_Play); first client area %dx%d; the key area showed %s "
+                   "when the portal first did",
+                   window_ms, portal_ms, program_now_ms() - program.started_ms(), program_now_ms() - play_ms,
+                   w.width, w.height, rgb_text(key_area_then).c_str());
+            screenshot_keep("startup-100");
+            EXPECT_NO_FATAL_FAILURE(expect_full_layout(shot, w, 100, channel));
+
+            main_window_keys(w, "alt+v Down Return");
+            long long end = program_now_ms() + 5000;
+            while ((w.width != 512 || w.height != 288) && program_now_ms() < end) {
+                usleep(50000);
+                main_window_update(&w);
+            }
+            ASSERT_EQ(w.width, 512);
+            ASSERT_EQ(w.height, 288);
+            long long half_ms = wait_for_colour(w, 460, 144, channel, 5000, &shot);
+            ASSERT_GE(half_ms, 0) << rgb_text(client_pixel(shot, w, 460, 144));
+            screenshot_keep("startup-50");
+            EXPECT_NO_FATAL_FAILURE(expect_full_layout(shot, w, 50, channel));
+
+            // Back at 100 % the client area counts the window's edge: the whole picture.
+            main_window_keys(w, "alt+v Return", 400, 200);
+            end = program_now_ms() + 5000;
+            while ((w.width != 1024 || w.height != 576) && program_now_ms() < end) {
+                usleep(50000);
+                main_window_update(&w);
+            }
+            ASSERT_EQ(w.width, 1024);
+            ASSERT_EQ(w.height, 576);
+            ASSERT_GE(wait_for_colour(w, 1020, 300, channel, 5000, &shot), 0)
+                << rgb_text(client_pixel(shot, w, 1020, 300));
+            EXPECT_NO_FATAL_FAILURE(expect_full_layout(shot, w, 100, channel));
+
+            main_window_keys(w, "alt+f x");
+            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
+            EXPECT_EQ(sanitizer_report(program.err()), "");
+        },
+        90000);
+    figures_pass_on(run.out);
+    EXPECT_TRUE(child_ok(run));
+}
+
+}  // namespace

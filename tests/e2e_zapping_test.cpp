@@ -1,0 +1,105 @@
+// Zapping: ten channel changes through the demo portal's keys (arrows and Enter, page
+// keys, digits), each reaching a picture of the new channel on screen; each change ends
+// the playback before it, so the log shows one "decode_thread finished" per change; and
+// the program then ends with 0 and, in a sanitizer build, without a report (leaks
+// included). The list's highlight moving off a row leaves nothing of it behind in the
+// translucent panel.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "tests/support/netns.h"
+#include "tests/support/program_run.h"
+
+namespace {
+
+class E2eZapping : public ProgramTest {};
+
+TEST_F(E2eZapping, TenChangesEachShowTheNewChannelAndEndTheOldPlayback)
+{
+    ChildRun run = netns_run(
+        [] {
+            std::string why;
+            std::string streams = demo_streams_dir(&why);
+            ASSERT_FALSE(streams.empty()) << why;
+            WorkDir dir(demo_config(), streams);
+            ASSERT_TRUE(dir.ok());
+            DemoServer server;
+            ASSERT_TRUE(server.start()) << server.log();
+            ProgramRun program;
+            ASSERT_TRUE(program.start_program(dir.path()));
+            MainWindow w;
+            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
+            // The page starts channel 1 itself.
+            ASSERT_GE(wait_for_colour(w, 920, 288, demo_channel_colour(1), 20000), 0) << program.out();
+
+            struct Zap {
+                const char *keys;
+                int channel;
+            } zaps[] = {
+                {"Down Return", 2}, {"3", 3}, {"Next", 4}, {"5", 5}, {"Down Return", 6},
+                {"Next", 1},  // past the last channel to the first
+                {"Prior", 6}, {"2", 2}, {"5", 5}, {"Up Return", 4},
+            };
+            long long slowest = 0, total = 0;
+            std::string times;
+            int done = 0;
+            for (const Zap &zap : zaps) {
+                std::string play = "media_play(igmp://239.1.1." + std::to_string(zap.channel) + ":5000)";
+                int plays = count_of(program.out(), play);
+                long long keys_ms = program_now_ms();
+                main_window_keys(w, zap.keys);
+                ASSERT_TRUE(program.wait_for(play, 5000, plays + 1))
+                    << "keys " << zap.keys << "\n" << program.out();
+                Screenshot shot;
+                long long ms = wait_for_colour(w, 920, 288, demo_channel_colour(zap.channel), 10000, &shot);
+                ASSERT_GE(ms, 0) << "keys " << zap.keys << ": channel " << zap.channel << " not on screen, "
+                                 << rgb_text(client_pixel(shot, w, 920, 288)) << "\n" << program.out();
+                ms = program_now_ms() - keys_ms;
+                done++;
+                if (done == 1) {
+                    // The highlight has left row 1 of the translucent list: row 1 must look like
+                    // row 3 over the same video, with nothing of the old highlight left in it.
+                    long long until = program_now_ms() + 3000, start = program_now_ms();
+                    int apart = 0;
+                    Rgb row1{}, row3{};
+                    do {
+                        ASSERT_TRUE(screenshot_take(&shot, &w));
+                        row1 = client_pixel(shot, w, 200, 116);
+                        row3 = client_pixel(shot, w, 200, 218);
+                        apart = abs(row1.r - row3.r) + abs(row1.g - row3.g) + abs(row1.b - row3.b);
+                    } while (apart > 12 && program_now_ms() < until);
+                    EXPECT_LE(apart, 12) << "row 1 " << rgb_text(row1) << ", row 3 " << rgb_text(row3);
+                    printf("row settle %lld ms\n", program_now_ms() - start);
+                    screenshot_keep("zapping-1");
+                }
+                EXPECT_TRUE(program.wait_for("decode_thread finished\n", 5000, done)) << program.out();
+                times += (times.empty() ? "" : " ") + std::to_string(ms);
+                total += ms;
+                slowest = std::max(slowest, ms);
+                if (done == 5)
+                    screenshot_keep("zapping-5");
+            }
+            figure("zapping: the new channel on screen %s ms after its keys (mean %lld, slowest %lld; "
+                   "keys and screenshots take ~50 ms of it)",
+                   times.c_str(), total / done, slowest);
+            std::string out = program.out();
+            EXPECT_EQ(count_of(out, "media_play(igmp://"), 11) << out;
+            EXPECT_EQ(count_of(out, "decode_thread starting\n"), 11) << out;
+            EXPECT_EQ(count_of(out, "decode_thread finished\n"), 10) << out;
+            EXPECT_EQ(count_of(out, "killing"), 0) << out;
+
+            main_window_keys(w, "alt+f x");
+            EXPECT_EQ(program.wait_exit(20000), 0) << program.out() << program.err();
+            EXPECT_EQ(sanitizer_report(program.err()), "");
+        },
+        100000);
+    figures_pass_on(run.out);
+    EXPECT_TRUE(child_ok(run));
+}
+
+}  // namespace
