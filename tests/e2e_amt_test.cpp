@@ -3,7 +3,7 @@
 // 127.0.0.2). The program, finding no multicast after its two seconds, opens the tunnel;
 // the relay answers the Discovery, answers every Request with a Query of a 2-second
 // interval, and while the membership is fresh carries a demo channel as Multicast Data at
-// the pace of its clock. A membership not renewed within interval + 1 s lapses and the data
+// the pace of its clock. A membership not renewed within two intervals lapses and the data
 // stops, as a relay drops a gateway that went quiet; so the picture that keeps changing for
 // more than three intervals proves the refreshes. Stopping leaves the group and tears the
 // tunnel down.
@@ -141,7 +141,7 @@ private:
             if (msg[32] == 0x16) {
                 joins++;
                 gateway_ = from;
-                fresh_until_us_ = now_us() + (interval_s + 1) * 1000000LL;
+                fresh_until_us_ = now_us() + 2 * interval_s * 1000000LL;
                 note("join");
             } else if (msg[32] == 0x17) {
                 leaves++;

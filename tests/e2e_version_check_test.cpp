@@ -6,24 +6,15 @@
 // config.dat, and no version-check server, each end it with 1 and say why.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/files.h"
 #include "tests/support/netns.h"
 #include "tests/support/program_run.h"
 
 namespace {
 
 const char download_url[] = "http://127.0.0.1:8080/download/";
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct Answer {
     const char *name;
@@ -90,7 +81,7 @@ TEST_P(E2eVersionCheck, AnswerAndButtonDecideWhetherItStarts)
                     << out;
                 EXPECT_NE(out.find(std::string("answer=") + c.button), std::string::npos) << out;
             }
-            EXPECT_EQ(read_text(dir.file("open.log")), c.opens_download ? download_url + std::string("\n") : "");
+            EXPECT_EQ(read_file(dir.file("open.log")), c.opens_download ? download_url + std::string("\n") : "");
             EXPECT_EQ(count_of(out, "portal: loaded"), c.starts ? 1 : 0) << out;
         },
         60000);

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/files.h"
 #include "tests/support/netns.h"
 #include "tests/support/x_session.h"
 
@@ -123,24 +124,13 @@ uint32_t demo_channel_colour(int channel)
 
 // --- WorkDir ---
 
-WorkDir::WorkDir(const std::string &config, const std::string &streams)
+WorkDir::WorkDir(const std::string &config, const std::string &streams) : scratch_("zandoro-e2e")
 {
-    char dir[] = "/tmp/zandoro-e2e-XXXXXX";
-    if (!mkdtemp(dir))
-        return;
-    path_ = dir;
-    if (!config.empty()) {
-        std::ofstream out(file("config.dat"));
-        out << config;
-    }
-    if (!streams.empty() && symlink(streams.c_str(), file("demo-streams").c_str()) != 0)
-        path_.clear();
-}
-
-WorkDir::~WorkDir()
-{
-    if (!path_.empty())
-        (void)!system(("rm -rf " + shell_quoted(path_)).c_str());
+    ok_ = !scratch_.path().empty();
+    if (ok_ && !config.empty())
+        write_file(file("config.dat"), config);
+    if (ok_ && !streams.empty() && symlink(streams.c_str(), file("demo-streams").c_str()) != 0)
+        ok_ = false;
 }
 
 // --- ProgramRun ---

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/x_session.h"
 
 long long program_now_ms();
@@ -38,21 +39,18 @@ std::string demo_stream_repeated(int channel, int times, std::string *why);
 // The channel's signature colour (tools/make-demo-streams), 0xRRGGBB, for n = 1..6.
 uint32_t demo_channel_colour(int channel);
 
-// A fresh directory under /tmp holding config.dat with `config` as its text and, when
-// streams is not empty, "demo-streams" pointing at it; removed with everything in it by
-// the destructor.
+// A scratch directory holding config.dat with `config` as its text (none when empty) and,
+// when streams is not empty, "demo-streams" pointing at it.
 class WorkDir {
 public:
     explicit WorkDir(const std::string &config, const std::string &streams = "");
-    ~WorkDir();
-    WorkDir(const WorkDir &) = delete;
-    WorkDir &operator=(const WorkDir &) = delete;
-    const std::string &path() const { return path_; }
-    bool ok() const { return !path_.empty(); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    const std::string &path() const { return scratch_.path(); }
+    bool ok() const { return ok_; }
+    std::string file(const std::string &name) const { return path() + "/" + name; }
 
 private:
-    std::string path_;
+    ScratchDir scratch_;
+    bool ok_ = false;
 };
 
 // A child process with its standard output and error read into strings as they come.
