@@ -4,14 +4,17 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <ftw.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/awesomium/awesomium.h"
 #include "shell/web_host.h"
+#include "tests/support/capture.h"
 #include "tests/support/http_server.h"
 #include "tests/support/web_pump.h"
 
@@ -548,4 +551,67 @@ TEST_F(WebViewTest, GlobalObjectFollowsThePageToAnotherSite)
     load(view, "<script>T.put(location.hostname); location.href = '" + other + "';</script>");
     ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() == 2; }));
     EXPECT_EQ(rec_.calls("put"), (std::vector<std::string>{"5:127.0.0.1", "5:localhost"}));
+}
+
+// ---- what a page may not do ----
+
+static int files_found;
+static int count_file(const char *, const struct stat *, int type, struct FTW *)
+{
+    files_found += type == FTW_F;
+    return 0;
+}
+
+TEST_F(WebViewTest, PagesCannotSaveDownloads)
+{
+    // A link with "download", an attachment and a type the engine cannot show: each
+    // would otherwise end as a file in the user's directories.
+    std::string printed;
+    {
+        StdoutTap tap;
+        WebView *view = make_view({{"put", false}});
+        server_.set_page("/blob.bin", "application/octet-stream", std::string(4096, 'x'));
+        load(view, "<a id=a href='/blob.bin' download='blob.bin'>x</a><script>"
+                   "document.getElementById('a').click();"
+                   "setTimeout(function () { location.href = '/blob.bin'; }, 300);"
+                   "setTimeout(function () { T.put('still here'); }, 1200);</script>");
+        pump_until([&] { return rec_.calls("put").size() == 1; });
+        pump_for(500);
+        printed = tap.text();
+    }
+    EXPECT_EQ(rec_.calls("put").size(), 1u);
+    EXPECT_NE(printed.find("Download refused: " + server_.url("/blob.bin")), std::string::npos) << printed;
+    files_found = 0;
+    nftw(getenv("HOME"), count_file, 16, FTW_PHYS);
+    EXPECT_EQ(files_found, 0) << "a page saved a file under " << getenv("HOME");
+}
+
+TEST_F(WebViewTest, PagesGetNoDevicesNorLocations)
+{
+    // Camera, microphone, position and notifications are refused without asking.
+    WebView *view = make_view({{"put", false}});
+    load(view, "<script>"
+               "navigator.geolocation.getCurrentPosition("
+               "  function () { T.put('position'); }, function (e) { T.put('no position'); });"
+               "Notification.requestPermission().then(function (p) { T.put('notify ' + p); });"
+               "</script>");
+    ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() == 2; }));
+    std::vector<std::string> got = rec_.calls("put");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::string>{"5:no position", "5:notify denied"}));
+}
+
+TEST_F(WebViewTest, PagesCannotReadLocalFiles)
+{
+    // Neither a request nor a navigation from a served page reaches file: URLs.
+    WebView *view = make_view({{"put", false}});
+    load(view, "<script>"
+               "fetch('file:///etc/hostname').then(function (r) { return r.text(); })"
+               "  .then(function (t) { T.put('read ' + t); }, function () { T.put('no read'); });"
+               "setTimeout(function () { location.href = 'file:///etc/hostname'; }, 200);"
+               "setTimeout(function () { T.put('stayed ' + location.protocol); }, 1000);"
+               "</script>");
+    ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() == 2; }));
+    EXPECT_EQ(rec_.calls("put"), (std::vector<std::string>{"5:no read", "5:stayed http:"}));
+    EXPECT_FALSE(rec_.saw("address file:///etc/hostname"));
 }

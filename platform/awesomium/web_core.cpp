@@ -289,6 +289,16 @@ static gboolean on_connection_request(gint fd, GIOCondition, gpointer data)
     return TRUE;
 }
 
+// The view is the portal's, not a browser: nothing a page asks for is written to disk.
+static void on_download_started(WebKitWebContext *, WebKitDownload *download, gpointer)
+{
+    WebKitURIRequest *request = webkit_download_get_request(download);
+    const char *uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    printf("Download refused: %s\n", uri ? uri : "");
+    fflush(stdout);
+    webkit_download_cancel(download);
+}
+
 static bool open_listener(CoreState *core)
 {
     char name[80];
@@ -341,6 +351,7 @@ WebCore *WebCore::Initialize(const WebConfig &config)
     core->context = webkit_web_context_new_with_website_data_manager(data_manager);
     g_object_unref(data_manager);
     webkit_web_context_set_web_extensions_directory(core->context, core->extension_dir.c_str());
+    g_signal_connect(core->context, "download-started", G_CALLBACK(detail::on_download_started), nullptr);
     webkit_web_context_set_web_extensions_initialization_user_data(
         core->context,
         g_variant_new("(su)", core->socket_name.c_str(), (guint32)config.js_result_timeout_ms));

@@ -163,6 +163,13 @@ static gboolean on_file_chooser(WebKitWebView *, WebKitFileChooserRequest *reque
     webkit_file_chooser_request_cancel(request);
     return TRUE;
 }
+// Camera, microphone, position, notifications: nobody is there to grant them, and the
+// engine's default answer is not the program's to rely on.
+static gboolean on_permission(WebKitWebView *, WebKitPermissionRequest *request, gpointer)
+{
+    webkit_permission_request_deny(request);
+    return TRUE;
+}
 static gboolean on_context_menu(WebKitWebView *, WebKitContextMenu *, GdkEvent *,
                                 WebKitHitTestResult *, gpointer)
 {
@@ -222,6 +229,7 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     g_signal_connect(v->web, "run-file-chooser", G_CALLBACK(on_file_chooser), v);
     g_signal_connect(v->web, "print", G_CALLBACK(on_refused), v);
     g_signal_connect(v->web, "context-menu", G_CALLBACK(on_context_menu), v);
+    g_signal_connect(v->web, "permission-request", G_CALLBACK(on_permission), v);
     g_signal_connect(v->window, "damage-event", G_CALLBACK(on_damage), v);
     gtk_widget_show_all(v->window);
 

@@ -1,6 +1,7 @@
 #include "tests/support/web_pump.h"
 
 #include <ftw.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -34,6 +35,11 @@ void web_test_environment()
     private_dir = dir;
     setenv("XDG_DATA_HOME", (private_dir + "/data").c_str(), 1);
     setenv("XDG_CACHE_HOME", (private_dir + "/cache").c_str(), 1);
+    // Whatever the engine would save for a page (a download) lands here, where a test
+    // can look for it, and never in the real home.
+    std::string home = private_dir + "/home";
+    mkdir(home.c_str(), 0700);
+    setenv("HOME", home.c_str(), 1);
     atexit(remove_private_dir);
 }
 
