@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/avstring.h>
@@ -63,6 +64,19 @@ InputKind decode_parse_url(PlaybackState *state)
 bool decode_queues_full(const PlaybackState *state)
 {
     return state->audio_queue.bytes > audio_queue_limit || state->video_queue.bytes > video_queue_limit;
+}
+
+// A page chooses the path. A pipe, a terminal or a device would block the open or the
+// reads, and a playback blocked there never sees its stop, so only a regular file is
+// opened; anything else counts as a file that cannot be opened.
+static int decode_open_file(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        printf("decode_thread: %s is not a regular file\n", path);
+        return -1;
+    }
+    return _open(path, _O_RDONLY | _O_BINARY);
 }
 
 // At the end of the file, or without one, a pass only waits: a live player keeps the
@@ -158,7 +172,7 @@ void *decode_thread(void *arg)
     int fd = -1;
     SOCKET sock = INVALID_SOCKET;
     if (kind == input_file) {
-        fd = _open(state->file_path, _O_RDONLY | _O_BINARY);
+        fd = decode_open_file(state->file_path);
         if (strncmp(state->url, "file:", 5) == 0)
             printf("decode_thread: rx_fd = %d\n", fd);
     } else if (kind == input_socket) {

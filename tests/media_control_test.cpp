@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -189,6 +190,26 @@ TEST_F(MediaControlTest, UnknownSchemeIsRefusedAndTheNextRequestPlays)
     EXPECT_NE(log().find("Request to play URL with unknown transport"), std::string::npos);
     media_play(("file:" + fixture).c_str());
     EXPECT_TRUE(wait_for_log("decode_thread: rx_fd"));
+}
+
+TEST_F(MediaControlTest, OnlyRegularFilesAreOpened)
+{
+    // A pipe without a writer would hold the open for ever, and the playback with it.
+    char dir[] = "/tmp/zandoro-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string fifo = std::string(dir) + "/pipe.ts";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
+        SCOPED_TRACE(path);
+        media_play(("file:" + path).c_str());
+        ASSERT_TRUE(wait_for_log("decode_thread: " + path + " is not a regular file\n"));
+        EXPECT_TRUE(wait_for_log("decode_thread: rx_fd = -1\n"));
+        stop_and_wait();
+    }
+    media_play(("file:" + fixture).c_str());
+    EXPECT_TRUE(wait_for_log("New PID"));
+    unlink(fifo.c_str());
+    rmdir(dir);
 }
 
 // Each stop is followed at once by the next play: the new playback starts only after the
