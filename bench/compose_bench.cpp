@@ -67,8 +67,8 @@ int main(int argc, char **argv)
 
     config_defaults();
     const int w = PlayerConfig.video_w = 1024, h = PlayerConfig.video_h = 576;
-    UiBgraPicture = ui_picture_alloc(AV_PIX_FMT_BGRA, w, h);
-    UiPicture = ui_picture_alloc(AV_PIX_FMT_YUVA420P, w, h);
+    UiBgraPicture = picture_alloc(AV_PIX_FMT_BGRA, w, h);
+    UiPicture = picture_alloc(AV_PIX_FMT_YUVA420P, w, h);
     OutputPicture = picture_alloc_yuv420(w, h);
     if (!ui_composite_alloc() || !UiBgraPicture || !UiPicture || !OutputPicture)
         return 1;

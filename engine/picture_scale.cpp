@@ -129,22 +129,29 @@ void picture_scale_to_output(PlaybackState *state)
     MediaControl->new_picture = 1;
 }
 
-AVFrame *picture_alloc_yuv420(int w, int h)
+AVFrame *picture_alloc(enum AVPixelFormat format, int w, int h)
 {
-    AVFrame *picture = av_frame_alloc();
-    if (!picture)
+    int size = av_image_get_buffer_size(format, w, h, 1);
+    if (size < 0)
         return nullptr;
-    int size = av_image_get_buffer_size(AV_PIX_FMT_YUV420P, w, h, 1);
-    uint8_t *buffer = size > 0 ? (uint8_t *)av_malloc(size) : nullptr;
-    if (!buffer) {
+    AVFrame *picture = av_frame_alloc();
+    // Zeroed: a picture shown before anything is drawn into it has defined pixels.
+    uint8_t *buffer = (uint8_t *)av_mallocz((size_t)size);
+    if (!picture || !buffer) {
         av_frame_free(&picture);
+        av_free(buffer);
         return nullptr;
     }
-    av_image_fill_arrays(picture->data, picture->linesize, buffer, AV_PIX_FMT_YUV420P, w, h, 1);
+    av_image_fill_arrays(picture->data, picture->linesize, buffer, format, w, h, 1);
     picture->width = w;
     picture->height = h;
-    picture->format = AV_PIX_FMT_YUV420P;
+    picture->format = format;
     return picture;
+}
+
+AVFrame *picture_alloc_yuv420(int w, int h)
+{
+    return picture_alloc(AV_PIX_FMT_YUV420P, w, h);
 }
 
 void picture_free(AVFrame **picture)

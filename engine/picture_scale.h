@@ -46,7 +46,9 @@ double picture_aspect(int w, int h, AVRational sample_aspect);
 // offsets scaled to it). Clipped to the picture; w or h 0 when nothing of it is inside.
 PictureRect picture_layout(int out_w, int out_h, double aspect, int32_t screen_mode, PictureRect pig);
 
-// A YUV 4:2:0 planar picture of w x h over one buffer with rows packed (stride = width),
-// or null when memory runs out. Free with picture_free.
+// A zero-filled picture of that format and size over one buffer of its own with rows
+// packed (no padding), or null when memory runs out. Free with picture_free.
+AVFrame *picture_alloc(enum AVPixelFormat format, int w, int h);
+// The same in YUV 4:2:0 planar, the engine's pictures.
 AVFrame *picture_alloc_yuv420(int w, int h);
 void picture_free(AVFrame **picture);

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "engine/media_control.h"
+#include "engine/picture_scale.h"
 #include "platform/win32/win_dialogs.h"
 #include "shell/config.h"
 #include "shell/ui_compose.h"
@@ -62,7 +63,7 @@ void app_init()
     config_read();
 
     // Four spare pixels each way; the render tick writes and shows only video_w x video_h.
-    CompositePicture = ui_picture_alloc(AV_PIX_FMT_YUV420P, PlayerConfig.video_w + 4,
+    CompositePicture = picture_alloc(AV_PIX_FMT_YUV420P, PlayerConfig.video_w + 4,
                                         PlayerConfig.video_h + 4);
     if (!CompositePicture) {
         fprintf(stderr, "Cannot allocate the composite picture\n");

@@ -17,6 +17,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "engine/picture_scale.h"
 #include "shell/config.h"
 
 AVFrame *UiBgraPicture;
@@ -26,30 +27,10 @@ UiBox ui_box;
 Awesomium::BitmapSurface *ui_surface;
 SwsContext *ui_sws;
 
-AVFrame *ui_picture_alloc(enum AVPixelFormat format, int width, int height)
-{
-    int size = av_image_get_buffer_size(format, width, height, 1);
-    if (size < 0)
-        return nullptr;
-    AVFrame *frame = av_frame_alloc();
-    // Zeroed: a redraw asked for before the portal's first paint shows defined pixels.
-    uint8_t *buffer = (uint8_t *)av_mallocz((size_t)size);
-    if (!frame || !buffer) {
-        av_frame_free(&frame);
-        av_free(buffer);
-        return nullptr;
-    }
-    av_image_fill_arrays(frame->data, frame->linesize, buffer, format, width, height, 1);
-    frame->format = format;
-    frame->width = width;
-    frame->height = height;
-    return frame;
-}
-
 bool ui_composite_alloc()
 {
     CompositePicture =
-        ui_picture_alloc(AV_PIX_FMT_YUV420P, PlayerConfig.video_w + 4, PlayerConfig.video_h + 4);
+        picture_alloc(AV_PIX_FMT_YUV420P, PlayerConfig.video_w + 4, PlayerConfig.video_h + 4);
     return CompositePicture != nullptr;
 }
 

@@ -41,10 +41,6 @@ extern Awesomium::BitmapSurface *ui_surface;
 // BGRA to YUV420P at W x H, bicubic; made by the first conversion and kept.
 extern SwsContext *ui_sws;
 
-// A zero-filled frame of that format and size laid over one buffer of its own, rows
-// without padding; null when memory runs out.
-AVFrame *ui_picture_alloc(enum AVPixelFormat format, int width, int height);
-
 // Start-up, before ui_init: makes CompositePicture. False when memory runs out.
 bool ui_composite_alloc();
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "engine/picture_scale.h"
 #include "shell/config.h"
 #include "shell/js_api.h"
 #include "shell/ui_compose.h"
@@ -41,8 +42,8 @@ void ui_init()
     }
     web_view->LoadURL(*url);
     web_view->Focus();
-    UiBgraPicture = ui_picture_alloc(AV_PIX_FMT_BGRA, PlayerConfig.video_w, PlayerConfig.video_h);
-    UiPicture = ui_picture_alloc(AV_PIX_FMT_YUVA420P, PlayerConfig.video_w, PlayerConfig.video_h);
+    UiBgraPicture = picture_alloc(AV_PIX_FMT_BGRA, PlayerConfig.video_w, PlayerConfig.video_h);
+    UiPicture = picture_alloc(AV_PIX_FMT_YUVA420P, PlayerConfig.video_w, PlayerConfig.video_h);
     if (!UiBgraPicture || !UiPicture)
         ui_init_failed("Cannot allocate the UI pictures");
     delete url;

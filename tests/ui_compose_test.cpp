@@ -108,8 +108,8 @@ protected:
     {
         PlayerConfig.video_w = w;
         PlayerConfig.video_h = h;
-        UiBgraPicture = ui_picture_alloc(AV_PIX_FMT_BGRA, w, h);
-        UiPicture = ui_picture_alloc(AV_PIX_FMT_YUVA420P, w, h);
+        UiBgraPicture = picture_alloc(AV_PIX_FMT_BGRA, w, h);
+        UiPicture = picture_alloc(AV_PIX_FMT_YUVA420P, w, h);
         ASSERT_TRUE(ui_composite_alloc());
         OutputPicture = picture_alloc_yuv420(w, h);
         ASSERT_TRUE(UiBgraPicture && UiPicture && OutputPicture);
@@ -185,7 +185,7 @@ TEST_F(UiComposeTest, KeyTestMatchesAPixelByPixelReading)
     pictures(w, h);
     SwsContext *reference = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
                                            nullptr, nullptr, nullptr);
-    AVFrame *scaled = ui_picture_alloc(AV_PIX_FMT_YUV420P, w, h);
+    AVFrame *scaled = picture_alloc(AV_PIX_FMT_YUV420P, w, h);
     ASSERT_TRUE(reference && scaled);
     srand(7);
     for (int round = 0; round < 50; round++) {
