@@ -288,6 +288,15 @@ struct Decoded {
     int width = 0, height = 0;
 };
 
+// count is the queue's own, under its mutex.
+static bool queue_empty(PacketQueue *q)
+{
+    pthread_mutex_lock(q->mutex);
+    bool empty = q->count == 0;
+    pthread_mutex_unlock(q->mutex);
+    return empty;
+}
+
 // Runs video_thread over `packets` and takes its pictures off the ring as display_thread
 // would, checking the colours of the first one.
 Decoded run_video_thread(std::vector<AVPacket> &packets, bool strip_dts, const char *what)
@@ -314,7 +323,7 @@ Decoded run_video_thread(std::vector<AVPacket> &packets, bool strip_dts, const c
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
         if (state->picture_count == 0) {
-            if (state->video_queue.count == 0 && out.pts.size() > 0) {
+            if (queue_empty(&state->video_queue) && out.pts.size() > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
                 if (state->picture_count == 0)
                     break;  // the decoder holds only its delayed pictures now
