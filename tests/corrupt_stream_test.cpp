@@ -8,8 +8,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -19,8 +17,9 @@
 
 #include "engine/media_control.h"
 #include "engine/playback.h"
-#include "shell/config.h"
 #include "tests/support/capture.h"
+#include "tests/support/files.h"
+#include "tests/support/playback_harness.h"
 
 namespace {
 
@@ -55,16 +54,8 @@ bool has_payload(const uint8_t *p)
 // The first `seconds` of a 4-second fixture, in whole packets.
 Bytes fixture_start(const char *name, double seconds)
 {
-    std::string path = std::string(ZANDORO_FIXTURE_DIR) + "/" + name;
-    Bytes all;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return all;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        all.insert(all.end(), chunk, chunk + n);
-    fclose(f);
+    std::string file = read_file(std::string(ZANDORO_FIXTURE_DIR) + "/" + name);
+    Bytes all(file.begin(), file.end());
     size_t packets = (size_t)(all.size() / packet_size * seconds / 4.0);
     all.resize(packets * packet_size);
     return all;
@@ -291,17 +282,6 @@ std::vector<std::string> expected_continuity_lines(const Bytes &stream)
 
 // ---- playing ----
 
-void engine_start()
-{
-    static bool started = false;
-    if (started)
-        return;
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    config_defaults();
-    media_init();
-    started = true;
-}
-
 struct Played {
     int pictures = 0;
     bool stopped = false;
@@ -311,39 +291,31 @@ struct Played {
 // Plays `stream` from a file for play_seconds, acting as the render tick, then stops it.
 Played play(const Bytes &stream)
 {
-    engine_start();
+    harness_media_start();
     Played result;
-    char dir[] = "/tmp/zandoro-corrupt-XXXXXX";
-    if (!mkdtemp(dir))
+    ScratchDir dir("zandoro-corrupt");
+    if (dir.path().empty())
         return result;
-    std::string path = std::string(dir) + "/stream.ts";
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f)
-        return result;
-    fwrite(stream.data(), 1, stream.size(), f);
-    fclose(f);
+    std::string path = dir.file("stream.ts");
+    write_file(path, std::string(stream.begin(), stream.end()));
 
-    {
-        StdoutTap tap;
-        MediaControl->new_picture = 0;
-        Clock::time_point start = Clock::now();
-        media_play(("file:" + path).c_str());
-        while (Clock::now() - start < std::chrono::duration<double>(play_seconds)) {
-            if (MediaControl->new_picture.exchange(0))
-                result.pictures++;
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-        MediaControl->stop_request = 1;
-        Clock::time_point stop = Clock::now();
-        while (Clock::now() - stop < std::chrono::seconds(5) && (current_playback || MediaControl->stop_request))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        result.stopped = !current_playback;
-        // The teardown's last line: nothing of this playback prints after it.
-        tap.wait_for("decode_thread finished\n", 2000);
-        result.log = tap.text();
+    StdoutTap tap;
+    MediaControl->new_picture = 0;
+    Clock::time_point start = Clock::now();
+    media_play(("file:" + path).c_str());
+    while (Clock::now() - start < std::chrono::duration<double>(play_seconds)) {
+        if (MediaControl->new_picture.exchange(0))
+            result.pictures++;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
-    unlink(path.c_str());
-    rmdir(dir);
+    MediaControl->stop_request = 1;
+    Clock::time_point stop = Clock::now();
+    while (Clock::now() - stop < std::chrono::seconds(5) && (current_playback || MediaControl->stop_request))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    result.stopped = !current_playback;
+    // The teardown's last line: nothing of this playback prints after it.
+    tap.wait_for("decode_thread finished\n", 2000);
+    result.log = tap.text();
     return result;
 }
 

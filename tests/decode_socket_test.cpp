@@ -19,6 +19,7 @@
 #include "tests/support/capture.h"
 #include "tests/support/files.h"
 #include "tests/support/netns.h"
+#include "tests/support/playback_harness.h"
 #include "tests/support/test_relay.h"
 
 namespace {
@@ -59,13 +60,6 @@ bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::str
     return seen;
 }
 
-void engine_start()
-{
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    config_defaults();
-    media_init();
-}
-
 bool stop_playback(StdoutTap &tap, size_t finished_before)
 {
     MediaControl->stop_request = 1;
@@ -83,7 +77,7 @@ TEST(DecodeSocket, NativeMulticastIsDemultiplexedAndTheGroupLeftAtStop)
     NETNS_REQUIRE();
     ChildRun run = netns_run(
         [] {
-            engine_start();
+            harness_media_start();
             StdoutTap tap;
             media_play("igmp://239.7.7.7:5004");
             ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.7:5004)\n"));
@@ -105,7 +99,7 @@ TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
             TestRelay relay;
             std::string why;
             ASSERT_TRUE(relay.open(&why)) << why;
-            engine_start();
+            harness_media_start();
             snprintf(PlayerConfig.amt_relay_addr, sizeof PlayerConfig.amt_relay_addr, "%s",
                      TestRelay::discovery_addr);
             PlayerConfig.amt_port = relay.port();

@@ -17,14 +17,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/support/netns.h"
+#include "tests/support/files.h"
 #include "tests/support/program_run.h"
 #include "tests/support/test_relay.h"
 
@@ -238,34 +236,24 @@ long long middle_change(const Screenshot &a, const Screenshot &b, const MainWind
 
 TEST_F(E2eAmt, PictureAfterTheFallbackKeepsComingOverThreeQueryIntervals)
 {
-    ChildRun run = netns_run(
+    run_in_netns(
         [] {
             std::string why;
             std::string file = demo_stream_repeated(1, 3, &why);
             ASSERT_FALSE(file.empty()) << why;
-            std::ifstream in(file, std::ios::binary);
-            std::stringstream ts;
-            ts << in.rdbuf();
             StreamingRelay relay;
             ASSERT_TRUE(relay.open(&why)) << why;
-            relay.start(chunks_of(ts.str()));
+            relay.start(chunks_of(read_file(file)));
 
-            WorkDir dir("video_w:1024\nvideo_h:576\n");
-            ASSERT_TRUE(dir.ok());
-            DemoServer server;
-            ASSERT_TRUE(server.start()) << server.log();
-            ProgramRun program;
-            ASSERT_TRUE(program.start_program(dir.path()));
-            MainWindow w;
-            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
-            ASSERT_TRUE(program.wait_for("media_play(igmp://239.1.1.1:5000)")) << program.out();
-            long long play_ms = program_now_ms();
+            DemoRun demo(video_size_config, false);
+            ASSERT_TRUE(demo.start());
+            ProgramRun &program = demo.program;
+            MainWindow &w = demo.window;
 
             Screenshot first;
-            long long picture_ms = wait_for_colour(w, 920, 288, demo_channel_colour(1), 15000, &first);
-            ASSERT_GE(picture_ms, 0) << rgb_text(client_pixel(first, w, 920, 288)) << "\n"
-                                     << program.out() << relay.events();
-            picture_ms = program_now_ms() - play_ms;
+            ASSERT_TRUE(demo.first_picture(15000, &first)) << relay.events();
+            long long play_ms = demo.play_ms;
+            long long picture_ms = demo.picture_ms - play_ms;
             EXPECT_TRUE(program.wait_for("Not received any multicast, trying AMT...\n", 0)) << program.out();
             long long fallback_ms = relay.discovery_ms - play_ms;
             EXPECT_GE(fallback_ms, 1500);  // two whole seconds by the clock's seconds, at least 1 s
@@ -313,14 +301,10 @@ TEST_F(E2eAmt, PictureAfterTheFallbackKeepsComingOverThreeQueryIntervals)
                    picture_ms, fallback_ms, relay.first_data_ms - play_ms, requests,
                    program_now_ms() - relay.first_data_ms, requests - 1, interval_s, relay.datagrams.load());
 
-            main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
-            EXPECT_EQ(sanitizer_report(program.err()), "");
+            EXPECT_TRUE(demo.exit_from_menu());
             relay.stop();
         },
         90000);
-    figures_pass_on(run.out);
-    EXPECT_TRUE(child_ok(run));
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "tests/support/netns.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -57,20 +56,12 @@ void expect_full_layout(const Screenshot &shot, const MainWindow &w, int scale, 
 
 TEST_F(E2eStartup, PortalThenVideoThroughTheKeyColourAtTopLeftAt100And50Percent)
 {
-    ChildRun run = netns_run(
+    run_in_netns(
         [] {
-            std::string why;
-            std::string streams = demo_streams_dir(&why);
-            ASSERT_FALSE(streams.empty()) << why;
-            WorkDir dir(demo_config(), streams);
-            ASSERT_TRUE(dir.ok());
-            DemoServer server;
-            ASSERT_TRUE(server.start()) << server.log();
-            ProgramRun program;
-            ASSERT_TRUE(program.start_program(dir.path()));
-
-            MainWindow w;
-            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
+            DemoRun demo;
+            ASSERT_TRUE(demo.start());
+            ProgramRun &program = demo.program;
+            MainWindow &w = demo.window;
             long long window_ms = program_now_ms() - program.started_ms();
             Screenshot shot;
             long long portal_ms = wait_for_colour(w, 600, 6, top_bar, 15000, &shot);
@@ -82,18 +73,12 @@ TEST_F(E2eStartup, PortalThenVideoThroughTheKeyColourAtTopLeftAt100And50Percent)
             Rgb key_area_then = client_pixel(shot, w, 920, 288);
             screenshot_keep("startup-portal");
             ASSERT_TRUE(program.wait_for("portal: play 1 Testcard igmp://239.1.1.1:5000")) << program.out();
-            ASSERT_TRUE(program.wait_for("media_play(igmp://239.1.1.1:5000)")) << program.out();
-            long long play_ms = program_now_ms();
-
+            ASSERT_TRUE(demo.first_picture(15000, &shot));
             const uint32_t channel = demo_channel_colour(1);
-            long long picture_ms = wait_for_colour(w, 920, 288, channel, 15000, &shot);
-            ASSERT_GE(picture_ms, 0) << "no picture of channel 1: "
-                                     << rgb_text(client_pixel(shot, w, 920, 288)) << "\n"
-                                     << program.out() << program.err();
             figure("start-up: window after %lld ms, portal on screen after %lld ms, first picture %lld ms "
                    "after start (%lld ms after Media_Play); first client area %dx%d; the key area showed %s "
                    "when the portal first did",
-                   window_ms, portal_ms, program_now_ms() - program.started_ms(), program_now_ms() - play_ms,
+                   window_ms, portal_ms, demo.picture_ms - program.started_ms(), demo.picture_ms - demo.play_ms,
                    w.width, w.height, rgb_text(key_area_then).c_str());
             screenshot_keep("startup-100");
             EXPECT_NO_FATAL_FAILURE(expect_full_layout(shot, w, 100, channel));
@@ -124,13 +109,9 @@ TEST_F(E2eStartup, PortalThenVideoThroughTheKeyColourAtTopLeftAt100And50Percent)
                 << rgb_text(client_pixel(shot, w, 1020, 300));
             EXPECT_NO_FATAL_FAILURE(expect_full_layout(shot, w, 100, channel));
 
-            main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
-            EXPECT_EQ(sanitizer_report(program.err()), "");
+            EXPECT_TRUE(demo.exit_from_menu());
         },
         90000);
-    figures_pass_on(run.out);
-    EXPECT_TRUE(child_ok(run));
 }
 
 }  // namespace

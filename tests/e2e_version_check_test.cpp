@@ -9,7 +9,6 @@
 #include <string>
 
 #include "tests/support/files.h"
-#include "tests/support/netns.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -45,27 +44,22 @@ class E2eVersionCheck : public ProgramTest, public testing::WithParamInterface<A
 TEST_P(E2eVersionCheck, AnswerAndButtonDecideWhetherItStarts)
 {
     const Answer c = GetParam();
-    ChildRun run = netns_run(
+    run_in_netns(
         [&c] {
-            std::string why;
-            std::string streams = demo_streams_dir(&why);
-            ASSERT_FALSE(streams.empty()) << why;
-            WorkDir dir(demo_config(), streams);
-            ASSERT_TRUE(dir.ok());
-            DemoServer server;
-            ASSERT_TRUE(server.start(c.answer)) << server.log();
-            ProgramRun program;
-            std::vector<std::pair<std::string, std::string>> env = {{"ZANDORO_TEST_OPEN_LOG", dir.file("open.log")}};
+            DemoRun demo;
+            ProgramRun &program = demo.program;
+            DemoServer &server = demo.server;
+            std::string open_log = demo.dir.file("open.log");
             // No box expected: any box is refused, which the output then shows.
-            env.push_back({"ZANDORO_TEST_MESSAGEBOX", c.button ? c.button : "IDABORT"});
-            ASSERT_TRUE(program.start_program(dir.path(), env));
+            ASSERT_TRUE(demo.start(c.answer,
+                                   {{"ZANDORO_TEST_OPEN_LOG", open_log},
+                                    {"ZANDORO_TEST_MESSAGEBOX", c.button ? c.button : "IDABORT"}},
+                                   c.starts));
 
             if (c.starts) {
-                MainWindow w;
-                ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
                 ASSERT_TRUE(program.wait_for("portal: loaded")) << program.out();
-                EXPECT_GE(wait_for_colour(w, 920, 288, demo_channel_colour(1), 15000), 0) << program.out();
-                main_window_keys(w, "alt+f x");
+                EXPECT_TRUE(demo.first_picture());
+                main_window_keys(demo.window, "alt+f x");
             }
             int code = program.wait_exit(20000);
             std::string out = program.out();
@@ -81,11 +75,10 @@ TEST_P(E2eVersionCheck, AnswerAndButtonDecideWhetherItStarts)
                     << out;
                 EXPECT_NE(out.find(std::string("answer=") + c.button), std::string::npos) << out;
             }
-            EXPECT_EQ(read_file(dir.file("open.log")), c.opens_download ? download_url + std::string("\n") : "");
+            EXPECT_EQ(read_file(open_log), c.opens_download ? download_url + std::string("\n") : "");
             EXPECT_EQ(count_of(out, "portal: loaded"), c.starts ? 1 : 0) << out;
         },
         60000);
-    EXPECT_TRUE(child_ok(run));
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, E2eVersionCheck, testing::ValuesIn(answers),
@@ -113,9 +106,9 @@ class E2eStartFailure : public ProgramTest, public testing::WithParamInterface<F
 TEST_P(E2eStartFailure, EndsWithOneAndSaysWhy)
 {
     const Failure c = GetParam();
-    ChildRun run = netns_run(
+    run_in_netns(
         [&c] {
-            WorkDir dir(c.config ? "video_w:1024\nvideo_h:576\n" : "");
+            WorkDir dir(c.config ? video_size_config : "");
             ASSERT_TRUE(dir.ok());
             DemoServer server;
             if (c.server) {
@@ -134,7 +127,6 @@ TEST_P(E2eStartFailure, EndsWithOneAndSaysWhy)
             }
         },
         40000);
-    EXPECT_TRUE(child_ok(run));
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, E2eStartFailure, testing::ValuesIn(failures),

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <string>
 
-#include "tests/support/netns.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -23,21 +22,14 @@ class E2eZapping : public ProgramTest {};
 
 TEST_F(E2eZapping, TenChangesEachShowTheNewChannelAndEndTheOldPlayback)
 {
-    ChildRun run = netns_run(
+    run_in_netns(
         [] {
-            std::string why;
-            std::string streams = demo_streams_dir(&why);
-            ASSERT_FALSE(streams.empty()) << why;
-            WorkDir dir(demo_config(), streams);
-            ASSERT_TRUE(dir.ok());
-            DemoServer server;
-            ASSERT_TRUE(server.start()) << server.log();
-            ProgramRun program;
-            ASSERT_TRUE(program.start_program(dir.path()));
-            MainWindow w;
-            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
+            DemoRun demo;
+            ASSERT_TRUE(demo.start());
+            ProgramRun &program = demo.program;
+            MainWindow &w = demo.window;
             // The page starts channel 1 itself; the keys go to it once it is on screen.
-            ASSERT_GE(wait_for_colour(w, 920, 288, demo_channel_colour(1), 20000), 0) << program.out();
+            ASSERT_TRUE(demo.first_picture(20000));
             ASSERT_GE(wait_for_colour(w, 600, 6, top_bar, 20000), 0) << program.out();
 
             struct Zap {
@@ -98,13 +90,9 @@ TEST_F(E2eZapping, TenChangesEachShowTheNewChannelAndEndTheOldPlayback)
             EXPECT_EQ(count_of(out, "decode_thread finished\n"), 10) << out;
             EXPECT_EQ(count_of(out, "killing"), 0) << out;
 
-            main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(20000), 0) << program.out() << program.err();
-            EXPECT_EQ(sanitizer_report(program.err()), "");
+            EXPECT_TRUE(demo.exit_from_menu(20000));
         },
         100000);
-    figures_pass_on(run.out);
-    EXPECT_TRUE(child_ok(run));
 }
 
 }  // namespace

@@ -15,21 +15,11 @@
 #include "engine/picture_scale.h"
 #include "engine/playback.h"
 #include "shell/config.h"
+#include "tests/support/playback_harness.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void engine_start()
-{
-    static bool started = false;
-    if (started)
-        return;
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    config_defaults();
-    media_init();
-    started = true;
-}
 
 double seconds_since(Clock::time_point t)
 {
@@ -78,7 +68,7 @@ int loudest_staged_sample()
 // stops it and waits for the playback to end.
 Watched play(const char *fixture, double seconds)
 {
-    engine_start();
+    harness_media_start();
     Watched w;
     std::string url = std::string("file:") + ZANDORO_FIXTURE_DIR + "/" + fixture;
     MediaControl->new_picture = 0;

@@ -4,7 +4,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <map>
 #include <sstream>
@@ -18,42 +17,15 @@ extern "C" {
 #include "engine/playback.h"
 #include "input/ts_demux.h"
 #include "tests/support/capture.h"
+#include "tests/support/files.h"
 
 namespace {
 
 const std::string fixture = ZANDORO_FIXTURE_DIR "/mpeg2_mp2.ts";
 
-std::string run(const std::string &command)
-{
-    std::string out;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        out.append(chunk, n);
-    pclose(pipe);
-    return out;
-}
-
 std::string ffprobe(const std::string &args)
 {
-    return run("ffprobe -v error " + args + " '" + fixture + "'");
-}
-
-std::vector<uint8_t> read_file(const std::string &path)
-{
-    std::vector<uint8_t> bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(f);
-    return bytes;
+    return command_output("ffprobe -v error " + args + " '" + fixture + "'");
 }
 
 struct Observed {
@@ -120,7 +92,7 @@ RawView ffprobe_raw(int pid)
 
 TEST(TsStream, MatchesFfprobe)
 {
-    std::vector<uint8_t> file = read_file(fixture);
+    std::string file = read_file(fixture);
     ASSERT_GT(file.size(), 0u) << fixture;
 
     // Program and streams as ffprobe sees them.
@@ -164,7 +136,7 @@ TEST(TsStream, MatchesFfprobe)
     int64_t before = av_gettime();
     for (size_t off = 0; off < file.size(); off += 3760) {
         size_t n = file.size() - off < 3760 ? file.size() - off : 3760;
-        ts_process_packets(file.data() + off, (int32_t)n, ps);
+        ts_process_packets((const uint8_t *)file.data() + off, (int32_t)n, ps);
     }
     int64_t after = av_gettime();
     std::string log = capture_stdout_end();

@@ -6,18 +6,28 @@
 
 #include <gtest/gtest.h>
 
-std::string read_file(const std::string &path)
+// Reads f to its end and closes it with close_f; "" when f is null.
+static std::string read_all(FILE *f, int (*close_f)(FILE *))
 {
     std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
     if (!f)
         return text;
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0)
         text.append(buf, n);
-    fclose(f);
+    close_f(f);
     return text;
+}
+
+std::string read_file(const std::string &path)
+{
+    return read_all(fopen(path.c_str(), "rb"), fclose);
+}
+
+std::string command_output(const std::string &command)
+{
+    return read_all(popen(command.c_str(), "r"), pclose);
 }
 
 void write_file(const std::string &path, const std::string &text)

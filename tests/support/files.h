@@ -1,5 +1,5 @@
-// Small file helpers for tests: whole-file reads and writes, and a scratch directory
-// removed with everything in it when it goes.
+// Small file helpers for tests: whole-file reads and writes, a shell command's output,
+// and a scratch directory removed with everything in it when it goes.
 #pragma once
 
 #include <string>
@@ -9,6 +9,9 @@ std::string read_file(const std::string &path);
 
 // Writes `text` as the whole file; a gtest failure when it cannot be written.
 void write_file(const std::string &path, const std::string &text);
+
+// What a shell command writes on standard output, read to its end.
+std::string command_output(const std::string &command);
 
 class ScratchDir {
 public:

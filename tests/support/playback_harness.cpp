@@ -28,6 +28,17 @@ void harness_engine_init()
     ScaledPicture = picture_alloc_yuv420(PlayerConfig.video_w, PlayerConfig.video_h);
 }
 
+void harness_media_start()
+{
+    static bool started = false;
+    if (started)
+        return;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    config_defaults();
+    media_init();
+    started = true;
+}
+
 PlaybackState *harness_playback_create()
 {
     harness_engine_init();

@@ -16,6 +16,10 @@ extern "C" {
 // block and output pictures the display path writes (without the media control thread).
 void harness_engine_init();
 
+// Once per process, for playbacks through media_play: configuration defaults, SDL's dummy
+// audio driver and media_init with its media control thread. Not with harness_engine_init.
+void harness_media_start();
+
 // A zeroed record with its picture lock, last_pmt_version -1 and sync_pcr, registered as
 // current_playback (the queues read the quit flag through it).
 PlaybackState *harness_playback_create();

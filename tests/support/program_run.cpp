@@ -80,12 +80,8 @@ static bool run_locked(const std::string &command, const std::string &made, std:
         std::string log = dir + "/make.log";
         int status = system((command + " > " + shell_quoted(log) + " 2>&1").c_str());
         ok = status == 0 && exists(made);
-        if (!ok) {
-            std::ifstream in(log);
-            std::stringstream text;
-            text << in.rdbuf();
-            *why = "'" + command + "' failed: " + text.str();
-        }
+        if (!ok)
+            *why = "'" + command + "' failed: " + read_file(log);
     }
     flock(lock, LOCK_UN);
     close(lock);
@@ -135,8 +131,7 @@ WorkDir::WorkDir(const std::string &config, const std::string &streams) : scratc
 
 // --- ProgramRun ---
 
-bool ProgramRun::start(const std::vector<std::string> &argv, const std::string &dir,
-                       const std::vector<std::pair<std::string, std::string>> &env)
+bool ProgramRun::start(const std::vector<std::string> &argv, const std::string &dir, const EnvVars &env)
 {
     // Standard output on a terminal of its own, so that the C library flushes each line as
     // it would for a user at a terminal: a pipe would hold the log back in blocks.
@@ -161,7 +156,7 @@ bool ProgramRun::start(const std::vector<std::string> &argv, const std::string &
 
     // Everything the child needs is built before the fork: other threads may hold the
     // allocator's locks at that moment, so the child only calls what exec needs.
-    std::vector<std::pair<std::string, std::string>> added = {
+    EnvVars added = {
         {"SDL_AUDIODRIVER", "dummy"},
         {"NO_AT_BRIDGE", "1"},
         {"XDG_DATA_HOME", dir + "/data"},
@@ -263,8 +258,7 @@ bool ProgramRun::start(const std::vector<std::string> &argv, const std::string &
     return true;
 }
 
-bool ProgramRun::start_program(const std::string &dir,
-                               const std::vector<std::pair<std::string, std::string>> &env)
+bool ProgramRun::start_program(const std::string &dir, const EnvVars &env)
 {
     return start({program_path()}, dir, env);
 }
@@ -399,18 +393,14 @@ static std::string largest_child(const std::string &toplevel)
 
 bool main_window_update(MainWindow *window)
 {
-    if (window->client.empty())
+    XGeometry g;
+    if (window->client.empty() || !x_window_geometry(strtoul(window->client.c_str(), nullptr, 0), &g))
         return false;
-    std::string info = x_command("timeout 5 xwininfo -id " + window->client);
-    auto field = [&](const char *name, int *value) {
-        size_t at = info.find(name);
-        if (at == std::string::npos)
-            return false;
-        *value = atoi(info.c_str() + at + strlen(name));
-        return true;
-    };
-    return field("Absolute upper-left X:", &window->x) && field("Absolute upper-left Y:", &window->y) &&
-           field("Width:", &window->width) && field("Height:", &window->height);
+    window->x = g.x;
+    window->y = g.y;
+    window->width = g.width;
+    window->height = g.height;
+    return true;
 }
 
 bool main_window_find(MainWindow *window, int timeout_ms)
@@ -629,11 +619,62 @@ void main_window_keys(const MainWindow &window, const std::string &keys, int cx,
 
 std::string demo_config()
 {
-    std::ifstream in(std::string(ZANDORO_SOURCE_DIR) + "/tools/demo/config.dat");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return read_file(std::string(ZANDORO_SOURCE_DIR) + "/tools/demo/config.dat");
 }
+
+const char video_size_config[] = "video_w:1024\nvideo_h:576\n";
+
+// --- DemoRun ---
+
+DemoRun::DemoRun(const std::string &config, bool channels)
+    : streams_(channels ? demo_streams_dir(&why_) : ""), dir(config, streams_)
+{
+}
+
+testing::AssertionResult DemoRun::start(const std::string &answer, const EnvVars &env, bool find_window)
+{
+    if (!why_.empty())
+        return testing::AssertionFailure() << why_;
+    if (!dir.ok())
+        return testing::AssertionFailure() << "no work directory";
+    if (!server.start(answer))
+        return testing::AssertionFailure() << "the demo server did not start\n" << server.log();
+    if (!program.start_program(dir.path(), env))
+        return testing::AssertionFailure() << "the program did not start";
+    if (find_window && !main_window_find(&window))
+        return testing::AssertionFailure() << "no main window\n" << program.out() << program.err();
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult DemoRun::first_picture(int timeout_ms, Screenshot *shot)
+{
+    if (!program.wait_for("media_play(igmp://239.1.1.1:5000)"))
+        return testing::AssertionFailure() << "no Media_Play of channel 1\n" << program.out() << program.err();
+    play_ms = program_now_ms();
+    Screenshot last;
+    long long took = wait_for_colour(window, 920, 288, demo_channel_colour(1), timeout_ms, &last);
+    picture_ms = program_now_ms();
+    if (shot)
+        *shot = last;
+    if (took < 0)
+        return testing::AssertionFailure() << "no picture of channel 1: "
+                                           << rgb_text(client_pixel(last, window, 920, 288)) << "\n"
+                                           << program.out() << program.err();
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult DemoRun::exit_from_menu(int timeout_ms)
+{
+    main_window_keys(window, "alt+f x");
+    int code = program.wait_exit(timeout_ms);
+    std::string report = sanitizer_report(program.err());
+    if (code == 0 && report.empty())
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "File > Exit: exit code " << code << "\n"
+                                       << report << program.out() << program.err();
+}
+
+// --- ProgramTest ---
 
 void ProgramTest::SetUp()
 {
@@ -644,11 +685,18 @@ void ProgramTest::SetUp()
     std::string why = program_missing();
     if (!why.empty())
         GTEST_SKIP() << why;
-    if (!x_session_start(&x_, false, &why))
+    if (!x_session_start(&x_, window_manager(), &why))
         GTEST_SKIP() << why;
 }
 
 void ProgramTest::TearDown()
 {
     x_session_stop(&x_);
+}
+
+void ProgramTest::run_in_netns(const std::function<void()> &body, int timeout_ms)
+{
+    ChildRun run = netns_run(body, timeout_ms);
+    figures_pass_on(run.out);
+    EXPECT_TRUE(child_ok(run));
 }

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +54,9 @@ private:
     bool ok_ = false;
 };
 
+// Variables added to a child's environment: (NAME, value).
+using EnvVars = std::vector<std::pair<std::string, std::string>>;
+
 // A child process with its standard output and error read into strings as they come.
 class ProgramRun {
 public:
@@ -63,10 +67,9 @@ public:
 
     // Starts argv[0] (searched in PATH) in dir with env (NAME, value) added, and with
     // SDL's dummy audio driver and XDG directories inside dir.
-    bool start(const std::vector<std::string> &argv, const std::string &dir,
-               const std::vector<std::pair<std::string, std::string>> &env = {});
+    bool start(const std::vector<std::string> &argv, const std::string &dir, const EnvVars &env = {});
     // The zandoro of this build tree, no arguments.
-    bool start_program(const std::string &dir, const std::vector<std::pair<std::string, std::string>> &env = {});
+    bool start_program(const std::string &dir, const EnvVars &env = {});
 
     std::string out();
     std::string err();
@@ -169,13 +172,48 @@ void main_window_keys(const MainWindow &window, const std::string &keys, int cx 
 
 // tools/demo/config.dat as it is.
 std::string demo_config();
+// A config.dat with the video size only: real multicast, no fake_mcast.
+extern const char video_size_config[];
 
-// The fixture of a test that runs the program: a display of its own (no window manager)
-// for the test's length; the test is skipped when network namespaces, the program or a
-// tool it drives are missing.
+// The program as the demo runs it, for the body of a netns_run child: a work directory
+// with `config` (and, with channels, the demo channels), the demo server, the program
+// and its main window. The steps say why they failed, for ASSERT_TRUE.
+class DemoRun {
+public:
+    explicit DemoRun(const std::string &config = demo_config(), bool channels = true);
+
+    // The demo server answering the version check with `answer`, then the program and,
+    // unless it is to end before showing one, its main window.
+    testing::AssertionResult start(const std::string &answer = "", const EnvVars &env = {},
+                                   bool find_window = true);
+    // The page's Media_Play of channel 1 in the log (play_ms), then its picture through the
+    // key colour at (920, 288) (picture_ms); *shot: the last screenshot taken.
+    testing::AssertionResult first_picture(int timeout_ms = 15000, Screenshot *shot = nullptr);
+    // File > Exit: the program must end with 0 and without a sanitizer report.
+    testing::AssertionResult exit_from_menu(int timeout_ms = 15000);
+
+private:
+    std::string why_;      // why the demo channels are missing
+    std::string streams_;  // before dir, which links to them
+
+public:
+    WorkDir dir;
+    DemoServer server;
+    ProgramRun program;
+    MainWindow window;
+    long long play_ms = 0, picture_ms = 0;  // program_now_ms() when each was seen
+};
+
+// The fixture of a test that runs the program: a display of its own for the test's
+// length; the test is skipped when network namespaces, the program or a tool it drives
+// are missing.
 class ProgramTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Whether the display has openbox on it.
+    virtual bool window_manager() const { return false; }
+    // body in a netns_run child; its figures are passed on and it must end cleanly.
+    void run_in_netns(const std::function<void()> &body, int timeout_ms);
     XSession x_;
 };

@@ -12,6 +12,8 @@
 
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace {
 
 // Starts a program with DISPLAY set; it dies with the process that started it.
@@ -105,21 +107,12 @@ void x_session_stop(XSession *session)
 
 std::string x_command(const std::string &command)
 {
-    std::string out;
-    FILE *f = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!f)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    pclose(f);
-    return out;
+    return command_output(command + " 2>/dev/null");
 }
 
 bool x_window_geometry(unsigned long window, XGeometry *g)
 {
-    std::string info = x_command("xwininfo -id " + std::to_string(window));
+    std::string info = x_command("timeout 5 xwininfo -id " + std::to_string(window));
     auto field = [&](const char *name, int *value) {
         size_t at = info.find(name);
         if (at == std::string::npos)
