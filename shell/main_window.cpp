@@ -64,9 +64,10 @@ bool ui_register_class(HINSTANCE instance)
 
 HWND ui_create_main_window(int show_command)
 {
-    // The client edge is not counted here; ui_apply_scale counts it.
+    // The client edge is counted, as ui_apply_scale counts it: without it the client
+    // area would be 4 pixels short and cut the picture's right and bottom edges.
     RECT outer = {0, 0, PlayerConfig.video_w, PlayerConfig.video_h};
-    AdjustWindowRect(&outer, window_style, TRUE);
+    AdjustWindowRectEx(&outer, window_style, TRUE, WS_EX_CLIENTEDGE);
     main_window = CreateWindowExW(WS_EX_CLIENTEDGE, window_class, window_title, window_style,
                                   CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
                                   outer.bottom - outer.top, nullptr, nullptr, app_instance, nullptr);

@@ -74,8 +74,8 @@ void expect_client_area(int width, int height)
 TEST_P(MainWindow, ScalesGiveTheirClientAreaAndVideoMode)
 {
     run([] {
-        // The start-up size leaves out the client edge, two pixels a side.
-        expect_client_area(W - 4, H - 4);
+        // The start-up size counts the client edge, so the whole picture shows.
+        expect_client_area(W, H);
         EXPECT_EQ(sdl_screen->w, W);
         EXPECT_EQ(sdl_screen->h, H);
 
