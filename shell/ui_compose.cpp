@@ -152,9 +152,12 @@ void ui_blend_row(uint8_t *out, const uint8_t *ui, const uint8_t *alpha, int n)
     // is exactly p / 255. The result is o plus or minus that, toward u.
     const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
     for (; x + 16 <= n; x += 16) {
+        __m128i a = _mm_loadu_si128((const __m128i *)(alpha + x));
+        // Keyed samples leave the video as it is; most of a portal's box is key colour.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero)) == 0xFFFF)
+            continue;
         __m128i o = _mm_loadu_si128((const __m128i *)(out + x));
         __m128i u = _mm_loadu_si128((const __m128i *)(ui + x));
-        __m128i a = _mm_loadu_si128((const __m128i *)(alpha + x));
         __m128i down = _mm_cmpeq_epi8(_mm_subs_epu8(u, o), zero);  // u <= o
         __m128i d = _mm_or_si128(_mm_subs_epu8(u, o), _mm_subs_epu8(o, u));
         __m128i p_lo = _mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(a, zero));

@@ -160,16 +160,18 @@ TEST(UiBlendValue, SignedArithmeticTruncatesTowardZero)
 }
 
 // Rows are blended 16 samples at a time where the processor allows: every o, u and a,
-// with the samples in every position of a block.
+// with the samples in every position of a block; and keyed runs (alpha 0) that cover
+// whole blocks, parts of blocks or none of one, beside blended samples.
 TEST(UiBlendRow, EqualsTheOneSampleBlendEverywhere)
 {
     const int n = 65536 + 7;  // a tail after the last whole block
     std::vector<uint8_t> out(n), ui(n), alpha(n);
-    for (int a = 0; a < 256; a++) {
+    for (int round = 0; round < 512; round++) {
+        int a = round % 256;
         for (int i = 0; i < n; i++) {
             out[i] = (uint8_t)i;
             ui[i] = (uint8_t)(i >> 8);
-            alpha[i] = (uint8_t)(a + i % 3);
+            alpha[i] = round < 256 ? (uint8_t)(a + i % 3) : (i / 24) % 3 ? 0 : (uint8_t)a;
         }
         ui_blend_row(out.data(), ui.data(), alpha.data(), n);
         for (int i = 0; i < n; i++)
