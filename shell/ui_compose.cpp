@@ -12,9 +12,13 @@
 #endif
 
 extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/cpu.h>
+#include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/intreadwrite.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 }
 
 #include "engine/picture_scale.h"
@@ -174,21 +178,82 @@ void ui_blend_row(uint8_t *out, const uint8_t *ui, const uint8_t *alpha, int n)
         out[x] = ui_blend_value(out[x], ui[x], alpha[x]);
 }
 
+// The conversion runs on the render tick, so it is cut into slices over a few threads
+// of libswscale's own, in about half the time. Slices give exactly the bytes of the whole
+// only when the rows keep the alignment libswscale's vector code chooses by, which with
+// rows packed end to end means widths that are a multiple of 16 (1024 is); other widths
+// are converted in one piece.
+static int ui_sws_threads = 1;
+
+SwsContext *ui_sws_create(int w, int h)
+{
+    SwsContext *sws = sws_alloc_context();
+    if (!sws)
+        return nullptr;
+    int threads = w % 16 == 0 ? std::min(std::max(av_cpu_count() / 2, 1), 4) : 1;
+    if (av_opt_set_int(sws, "srcw", w, 0) < 0 || av_opt_set_int(sws, "srch", h, 0) < 0 ||
+        av_opt_set_int(sws, "dstw", w, 0) < 0 || av_opt_set_int(sws, "dsth", h, 0) < 0 ||
+        av_opt_set_int(sws, "src_format", AV_PIX_FMT_BGRA, 0) < 0 ||
+        av_opt_set_int(sws, "dst_format", AV_PIX_FMT_YUV420P, 0) < 0 ||
+        av_opt_set_int(sws, "sws_flags", SWS_BICUBIC, 0) < 0 || av_opt_set_int(sws, "threads", threads, 0) < 0 ||
+        sws_init_context(sws, nullptr, nullptr) < 0) {
+        sws_freeContext(sws);
+        return nullptr;
+    }
+    ui_sws_threads = threads;
+    return sws;
+}
+
+static void no_free(void *, uint8_t *) {}
+
+// libswscale slices only whole frames that hold buffer references, and would allocate
+// its own for a frame without one, so the two pictures are lent to it through frames
+// that refer to their planes without owning them.
+static bool ui_sws_convert_sliced()
+{
+    AVFrame *src = av_frame_alloc(), *dst = av_frame_alloc();
+    bool done = false;
+    if (src && dst) {
+        src->format = AV_PIX_FMT_BGRA;
+        dst->format = AV_PIX_FMT_YUV420P;
+        src->width = dst->width = UiBgraPicture->width;
+        src->height = dst->height = UiBgraPicture->height;
+        for (int p = 0; p < 3; p++) {
+            dst->data[p] = UiPicture->data[p];
+            dst->linesize[p] = UiPicture->linesize[p];
+        }
+        src->data[0] = UiBgraPicture->data[0];
+        src->linesize[0] = UiBgraPicture->linesize[0];
+        src->buf[0] = av_buffer_create(src->data[0], 1, no_free, nullptr, 0);
+        dst->buf[0] = av_buffer_create(dst->data[0], 1, no_free, nullptr, 0);
+        done = src->buf[0] && dst->buf[0] && sws_scale_frame(ui_sws, dst, src) >= 0;
+    }
+    av_frame_free(&src);
+    av_frame_free(&dst);
+    return done;
+}
+
+void ui_sws_convert()
+{
+    if (ui_sws_threads > 1 && ui_sws_convert_sliced())
+        return;
+    sws_scale(ui_sws, UiBgraPicture->data, UiBgraPicture->linesize, 0, UiBgraPicture->height,
+              UiPicture->data, UiPicture->linesize);
+}
+
 void ui_convert_bitmap(const uint8_t *pixels, int width, int height, int row_span)
 {
     int w = PlayerConfig.video_w, h = PlayerConfig.video_h;
     copy_bitmap(pixels, width, height, row_span);
     if (!ui_sws) {
-        ui_sws = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                nullptr, nullptr, nullptr);
+        ui_sws = ui_sws_create(w, h);
         // Without it the portal can never be shown: nothing left to run.
         if (!ui_sws) {
             fprintf(stderr, "Cannot init the UI conversion context!\n");
             exit(1);
         }
     }
-    sws_scale(ui_sws, UiBgraPicture->data, UiBgraPicture->linesize, 0, h, UiPicture->data,
-              UiPicture->linesize);
+    ui_sws_convert();
 
     UiBox box = {w, 0, h, 0};
     for (int y = 0; y < h; y++) {

@@ -40,6 +40,10 @@ extern Awesomium::BitmapSurface *ui_surface;
 
 // BGRA to YUV420P at W x H, bicubic; made by the first conversion and kept.
 extern SwsContext *ui_sws;
+// Such a context, converting in slices on threads of its own; null when out of memory.
+SwsContext *ui_sws_create(int w, int h);
+// UiBgraPicture into UiPicture's Y, U and V planes with ui_sws.
+void ui_sws_convert();
 
 // Start-up, before ui_init: makes CompositePicture. False when memory runs out.
 bool ui_composite_alloc();

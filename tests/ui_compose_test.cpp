@@ -223,6 +223,36 @@ TEST_F(UiComposeTest, KeyTestMatchesAPixelByPixelReading)
     free_frame(&scaled);
 }
 
+TEST_F(UiComposeTest, SlicedConversionGivesTheBytesOfOnePiece)
+{
+    for (auto size : {std::pair<int, int>{1024, 576}, {721, 405}}) {
+        const int w = size.first, h = size.second;
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        TearDown();
+        pictures(w, h);
+        SwsContext *reference = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P,
+                                               SWS_BICUBIC, nullptr, nullptr, nullptr);
+        AVFrame *whole = picture_alloc(AV_PIX_FMT_YUV420P, w, h);
+        ui_sws = ui_sws_create(w, h);
+        ASSERT_TRUE(reference && whole && ui_sws);
+        srand(11);
+        for (int i = 0; i < UiBgraPicture->linesize[0] * h; i++)
+            UiBgraPicture->data[0][i] = (uint8_t)rand();
+        ui_sws_convert();
+        sws_scale(reference, UiBgraPicture->data, UiBgraPicture->linesize, 0, h, whole->data, whole->linesize);
+        for (int p = 0; p < 3; p++) {
+            int rows = p ? (h + 1) / 2 : h, cols = p ? (w + 1) / 2 : w;
+            for (int y = 0; y < rows; y++)
+                ASSERT_EQ(memcmp(UiPicture->data[p] + (size_t)y * UiPicture->linesize[p],
+                                 whole->data[p] + (size_t)y * whole->linesize[p], (size_t)cols),
+                          0)
+                    << "plane " << p << " row " << y;
+        }
+        sws_freeContext(reference);
+        free_frame(&whole);
+    }
+}
+
 TEST_F(UiComposeTest, KeyColourIsExactWhateverItsAlpha)
 {
     const int w = 16, h = 8;
