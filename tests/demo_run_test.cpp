@@ -32,6 +32,7 @@ std::string session_script()
 }
 
 // A socket bound to 127.0.0.1:port as the demo server binds it; -1 when that fails.
+// Listening on it (with room for the run script's probes) makes the port taken.
 int bind_port(int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -91,9 +92,10 @@ bool wait_for_output(ProgramRun &run, const std::string &text, int timeout_ms)
 // What the X server says of itself, for failure messages.
 std::string display_state()
 {
-    std::string info = x_command("timeout 10 xdpyinfo 2>&1 | head -n 3");
-    return "display " + std::string(getenv("DISPLAY") ? getenv("DISPLAY") : "(none)") + ": " +
-           (info.empty() ? "xdpyinfo says nothing" : info);
+    std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    std::string info = x_command("timeout 10 xdpyinfo 2>&1 | head -n 3; ls -l /tmp/.X11-unix/X" +
+                                 display.substr(display.find(':') + 1) + " 2>&1");
+    return "display " + display + ": " + info;
 }
 
 template <class Done>
@@ -280,7 +282,7 @@ TEST_F(DemoSession, ATakenPortIsSaidWithTheWayToRunOnAnother)
             ASSERT_TRUE(dir.ok());
             int holder = bind_port(8080);
             ASSERT_GE(holder, 0);
-            ASSERT_EQ(listen(holder, 1), 0);
+            ASSERT_EQ(listen(holder, 64), 0);
             // The check tools/run makes before building, and the run itself.
             for (bool check_only : {true, false}) {
                 SCOPED_TRACE(check_only ? "--check-port" : "the run");
@@ -302,7 +304,7 @@ TEST_F(DemoSession, ATakenPortIsSaidWithTheWayToRunOnAnother)
             // The suggestion is a port that is free: with 8081 taken too, the next one.
             int second = bind_port(8081);
             ASSERT_GE(second, 0);
-            ASSERT_EQ(listen(second, 1), 0);
+            ASSERT_EQ(listen(second, 64), 0);
             ProgramRun run;
             ASSERT_TRUE(run.start({session_script(), "--check-port", "8080"}, dir.path()));
             EXPECT_EQ(run.wait_exit(end_ms), 3);
