@@ -7,12 +7,13 @@
 // Under AddressSanitizer most of that cost would be the sanitizer's own handling of the
 // 1 MiB records (a fresh mapping for each, its shadow poisoned when freed), not the
 // demultiplexer's work, so the harness keeps the records of one input for the next and
-// zeroes them as calloc would (through ts_calloc). A read or write past a record's end is
-// still caught: each kept block is an allocation of exactly that size.
+// hands them out zeroed, as calloc would (through ts_calloc). A read or write past a
+// record's end is still caught: each kept block is an allocation of exactly that size.
 //
 // Checks: a PES packet handed on is its own record's buffer and lies inside it (every byte
 // is read), the records listed in a PmtInfo are the demuxer's own PES records, and no
 // record's fill level ever passes the assembly limit.
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,38 +47,66 @@ Counts counts;
 PlaybackState state;
 
 // Blocks of the demuxer's two large sizes, freed by the last input. An input that
-// registers many PIDs does not make them all stay.
-enum { kept_most = 16 };
-std::vector<void *> kept_records;
+// registers very many PIDs does not make them all stay. Zeroing a whole 1 MiB record again
+// would cost as much as the sanitizer's handling, so each record's block remembers how far
+// into its buffer the demuxer may have written; past that it is still zero.
+enum { kept_most = 256 };  // untouched pages of a kept block stay unmapped
+struct KeptRecord {
+    void *block;
+    int32_t written;
+};
+std::vector<KeptRecord> kept_records;
 std::vector<void *> kept_demuxes;
-
-std::vector<void *> *kept_for(size_t bytes)
-{
-    if (bytes == sizeof(TsPidStream))
-        return &kept_records;
-    if (bytes == sizeof(TsDemux))
-        return &kept_demuxes;
-    return nullptr;
-}
+int32_t written[ts_pid_count];  // of the current input's records
 
 void *reusing_calloc(size_t count, size_t size)
 {
-    std::vector<void *> *kept = kept_for(count * size);
-    if (!kept || kept->empty())
-        return calloc(count, size);
-    void *block = kept->back();
-    kept->pop_back();
-    memset(block, 0, count * size);
-    return block;
+    size_t bytes = count * size;
+    if (bytes == sizeof(TsPidStream) && !kept_records.empty()) {
+        KeptRecord kept = kept_records.back();
+        kept_records.pop_back();
+        memset(kept.block, 0, offsetof(TsPidStream, buffer) + (size_t)kept.written);
+        return kept.block;
+    }
+    if (bytes == sizeof(TsDemux) && !kept_demuxes.empty()) {
+        void *block = kept_demuxes.back();
+        kept_demuxes.pop_back();
+        memset(block, 0, bytes);
+        return block;
+    }
+    return calloc(count, size);
 }
 
-void release(void *block, size_t bytes)
+// A read of n bytes appends at most n bytes to a record, from its fill level at the start
+// of the read (a unit start only moves writing back to the buffer's beginning).
+void note_writes(TsDemux *demux, int32_t n)
 {
-    std::vector<void *> *kept = kept_for(bytes);
-    if (kept->size() < kept_most)
-        kept->push_back(block);
+    for (int pid = 0; pid < ts_pid_count; pid++) {
+        TsPidStream *s = demux->pids[pid];
+        if (!s)
+            continue;
+        int32_t end = s->length + n;
+        if (end > (int32_t)sizeof s->buffer)
+            end = (int32_t)sizeof s->buffer;
+        if (end > written[pid])
+            written[pid] = end;
+    }
+}
+
+void release(TsDemux *demux)
+{
+    for (int pid = 0; pid < ts_pid_count; pid++) {
+        if (!demux->pids[pid])
+            continue;
+        if (kept_records.size() < kept_most)
+            kept_records.push_back({demux->pids[pid], written[pid]});
+        else
+            free(demux->pids[pid]);
+    }
+    if (kept_demuxes.size() < kept_most)
+        kept_demuxes.push_back(demux);
     else
-        free(block);
+        free(demux);
 }
 
 void count_pes(TsDemux *demux, int32_t pid, const uint8_t *data, int32_t len, void *user)
@@ -139,12 +168,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     demux->pmt_user = &counts;
     state.demux = demux;
 
+    memset(written, 0, sizeof written);
+
     // Each read in a buffer of its own size, so the sanitizer sees a read past it.
     for (size_t at = 0; at < size; at += read_size) {
         size_t n = size - at < read_size ? size - at : read_size;
         uint8_t *block = (uint8_t *)malloc(n);
         memcpy(block, data + at, n);
+        note_writes(demux, (int32_t)n);  // the records registered before this read
         ts_process_packets(block, (int32_t)n, &state);
+        note_writes(demux, (int32_t)n);  // and those it registered, from level 0
         free(block);
         for (int pid = 0; pid < ts_pid_count; pid++)
             if (demux->pids[pid] && (demux->pids[pid]->length < 0 ||
@@ -154,9 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // As ts_demux_free does, but into the kept blocks.
     state.demux = nullptr;
-    for (int pid = 0; pid < ts_pid_count; pid++)
-        if (demux->pids[pid])
-            release(demux->pids[pid], sizeof(TsPidStream));
-    release(demux, sizeof(TsDemux));
+    release(demux);
     return 0;
 }
