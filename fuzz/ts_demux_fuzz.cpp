@@ -18,8 +18,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <vector>
-
 #include "engine/playback.h"
 #include "input/ts_demux.h"
 #include "input/ts_register.h"
@@ -50,27 +48,29 @@ PlaybackState state;
 // registers very many PIDs does not make them all stay. Zeroing a whole 1 MiB record again
 // would cost as much as the sanitizer's handling, so each record's block remembers how far
 // into its buffer the demuxer may have written; past that it is still zero.
+// Plain arrays, not containers: they are never destroyed, so the leak check at exit still
+// finds the kept blocks through them.
 enum { kept_most = 256 };  // untouched pages of a kept block stay unmapped
 struct KeptRecord {
     void *block;
     int32_t written;
 };
-std::vector<KeptRecord> kept_records;
-std::vector<void *> kept_demuxes;
+KeptRecord kept_records[kept_most];
+int32_t kept_record_count;
+void *kept_demuxes[kept_most];
+int32_t kept_demux_count;
 int32_t written[ts_pid_count];  // of the current input's records
 
 void *reusing_calloc(size_t count, size_t size)
 {
     size_t bytes = count * size;
-    if (bytes == sizeof(TsPidStream) && !kept_records.empty()) {
-        KeptRecord kept = kept_records.back();
-        kept_records.pop_back();
+    if (bytes == sizeof(TsPidStream) && kept_record_count > 0) {
+        KeptRecord kept = kept_records[--kept_record_count];
         memset(kept.block, 0, offsetof(TsPidStream, buffer) + (size_t)kept.written);
         return kept.block;
     }
-    if (bytes == sizeof(TsDemux) && !kept_demuxes.empty()) {
-        void *block = kept_demuxes.back();
-        kept_demuxes.pop_back();
+    if (bytes == sizeof(TsDemux) && kept_demux_count > 0) {
+        void *block = kept_demuxes[--kept_demux_count];
         memset(block, 0, bytes);
         return block;
     }
@@ -98,13 +98,13 @@ void release(TsDemux *demux)
     for (int pid = 0; pid < ts_pid_count; pid++) {
         if (!demux->pids[pid])
             continue;
-        if (kept_records.size() < kept_most)
-            kept_records.push_back({demux->pids[pid], written[pid]});
+        if (kept_record_count < kept_most)
+            kept_records[kept_record_count++] = {demux->pids[pid], written[pid]};
         else
             free(demux->pids[pid]);
     }
-    if (kept_demuxes.size() < kept_most)
-        kept_demuxes.push_back(demux);
+    if (kept_demux_count < kept_most)
+        kept_demuxes[kept_demux_count++] = demux;
     else
         free(demux);
 }
