@@ -306,6 +306,30 @@ void amt_on_multicast_data(AmtGateway *gw, const uint8_t *ip, const uint8_t *msg
         gw->data_callback(msg + udp + udp_header, udp_len - udp_header, gw->data_user);
 }
 
+// The address an unbound socket sends from to (addr, port), network order: the one the
+// relay saw every message come from. A connected UDP socket is given it by the routing
+// table without sending anything. 0.0.0.0 when there is no route.
+static uint32_t amt_source_towards(uint32_t addr, int32_t port)
+{
+    uint32_t source = htonl(INADDR_ANY);
+    SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe == INVALID_SOCKET)
+        return source;
+    struct sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = addr;
+    to.sin_port = htons((uint16_t)port);
+    struct sockaddr_in local;
+    socklen_t local_len = sizeof local;
+    memset(&local, 0, sizeof local);
+    if (connect(probe, (const struct sockaddr *)&to, sizeof to) == 0 &&
+        getsockname(probe, (struct sockaddr *)&local, &local_len) == 0 && local.sin_family == AF_INET)
+        source = local.sin_addr.s_addr;
+    closesocket(probe);
+    return source;
+}
+
 void amt_handle_message(AmtGateway *gw, const uint8_t *msg, int32_t len)
 {
     if (len < 1) {
@@ -342,7 +366,8 @@ void amt_handle_message(AmtGateway *gw, const uint8_t *msg, int32_t len)
 //               (twelve zero bytes, then the address in network order)
 // Port and address are the Query's Gateway fields when it carried them: the relay checks
 // the Teardown's MAC against those, which past a NAT differ from the socket's own name.
-// Otherwise the socket's local name, or zeros when that cannot be read.
+// Otherwise the socket's local port and the address it sends from towards the relay, or
+// zeros when the socket's name cannot be read.
 void amt_teardown(AmtGateway *gw)
 {
     amt_send_update(gw, igmp_leave);
@@ -358,6 +383,8 @@ void amt_teardown(AmtGateway *gw)
         memset(&local, 0, sizeof local);
         if (getsockname(gw->socket, (struct sockaddr *)&local, &local_len) == 0 &&
             local.sin_family == AF_INET) {
+            if (local.sin_addr.s_addr == htonl(INADDR_ANY))
+                local.sin_addr.s_addr = amt_source_towards(gw->relay_addr, gw->relay_port);
             memcpy(msg + 12, &local.sin_port, 2);
             memcpy(msg + 26, &local.sin_addr, 4);
         }

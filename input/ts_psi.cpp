@@ -3,8 +3,8 @@
 // The packet loop hands a section over as soon as its length condition holds, which can
 // be before all the bytes the section's own fields name have arrived, and the fields are
 // never checked against each other. So every read here is bounded by the bytes actually
-// collected: what lies beyond them is not read, and an entry that does not fit is not
-// registered.
+// collected: what lies beyond them is not read, and a table entry whose fixed fields did
+// not arrive is not registered.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -90,7 +90,7 @@ void ts_parse_pmt(TsDemux *demux, int32_t pid)
     TsPidStream **tail = &info->streams;
     // The CRC_32 begins at section_length - 1.
     for (int32_t pos = 12 + program_info_length; pos < section_length - 1;) {
-        if (avail - pos < 5 || avail - pos - 5 < ((s[pos + 3] & 0x0F) << 8 | s[pos + 4])) {
+        if (avail - pos < 5) {
             printf("PMT section truncated: stream loop stopped at byte %d\n", pos);
             break;
         }
@@ -104,6 +104,14 @@ void ts_parse_pmt(TsDemux *demux, int32_t pid)
                 *tail = added;
                 tail = &added->next;
             }
+        }
+        // An entry whose header arrived is the stream's: it is registered even when its
+        // ES_info was cut off, and the descriptors that did arrive are still read.
+        int32_t collected = avail - pos - 5;
+        if (es_info_length > collected) {
+            ts_parse_descriptors(demux, s + pos + 5, collected, es_pid);
+            printf("PMT section truncated: ES_info of PID %04x cut at byte %d\n", es_pid, avail);
+            break;
         }
         ts_parse_descriptors(demux, s + pos + 5, es_info_length, es_pid);
         pos += 5 + es_info_length;

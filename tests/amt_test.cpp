@@ -556,13 +556,16 @@ TEST_F(Amt, TeardownSendsTheLeaveThenTheTeardownAndClosesTheSocket)
     EXPECT_EQ(leave, update(mac, nonce, 0x17));
     EXPECT_TRUE(checksum_verifies(&leave[12], 20));
     EXPECT_TRUE(checksum_verifies(&leave[32], 8));
-    // Without gateway fields from the relay: the socket's own name, never bound, so the
-    // address is 0.0.0.0, as IPv4-compatible ::0.0.0.0.
+    // Without gateway fields from the relay: the socket's port and, the socket being
+    // unbound, the address it sends from to the relay, as IPv4-compatible ::a.b.c.d.
+    ASSERT_TRUE(relay.saw_request());
     Bytes expected = with_nonce({0x07, 0, mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]}, nonce);
     const uint8_t *port = reinterpret_cast<const uint8_t *>(&gateway.sin_port);
     expected.push_back(port[0]);
     expected.push_back(port[1]);
-    expected.resize(30, 0);
+    expected.resize(26, 0);
+    const uint8_t *addr = reinterpret_cast<const uint8_t *>(&relay.request_source().sin_addr);
+    expected.insert(expected.end(), addr, addr + 4);
     EXPECT_EQ(teardown, expected);
     EXPECT_EQ(out, dump(leave) + dump(teardown));
 
@@ -614,6 +617,33 @@ TEST_F(Amt, TeardownEchoesTheGatewayFieldsOfTheQuery)
     expected.push_back(0xEF);
     expected.insert(expected.end(), compatible, compatible + 16);
     EXPECT_EQ(teardown, expected);
+}
+
+// A relay that keys its Response MAC to the endpoint it saw the Request come from accepts
+// the Teardown, whether its Query named that endpoint (G flag) or not.
+TEST_F(Amt, TeardownPassesTheMacCheckOfTheRelay)
+{
+    for (bool g_flag : {false, true}) {
+        SCOPED_TRACE(g_flag ? "Query with gateway fields" : "Query without gateway fields");
+        ASSERT_NO_FATAL_FAILURE(open_tunnel());
+        ASSERT_NO_FATAL_FAILURE(advertise());
+        ASSERT_TRUE(relay.saw_request());
+        QueryOptions opts;
+        relay.response_mac(opts.mac);
+        if (g_flag) {
+            opts.gateway_fields = true;
+            opts.gateway_port = ntohs(relay.request_source().sin_port);
+            memcpy(opts.gateway_addr + 12, &relay.request_source().sin_addr, 4);
+        }
+        ASSERT_NO_FATAL_FAILURE(query(opts));
+        amt_teardown_active();
+
+        Bytes leave, teardown;
+        ASSERT_TRUE(relay.receive(TestRelay::advertised, 2000, &leave));
+        ASSERT_TRUE(relay.receive(TestRelay::advertised, 2000, &teardown));
+        std::string why;
+        EXPECT_TRUE(relay.teardown_accepted(teardown, &why)) << why;
+    }
 }
 
 TEST_F(Amt, TeardownBeforeAnyQueryCarriesAZeroMac)

@@ -656,12 +656,26 @@ TEST_F(TsDemuxTest, ShortPatHeaderSkipped)
 
 TEST_F(TsDemuxTest, TruncatedPmtStopsItsStreamLoop)
 {
+    // The second entry's ES_info (30 bytes): a language, another descriptor, a second
+    // language, one more descriptor. Its header starts at byte 17 of the section.
+    TsBytes es_info = ts_concat({iso639_descriptor("fra"), {0x05, 11}, filled(11, 0x05),
+                                 iso639_descriptor("deu"), {0x05, 3, 0, 0, 0}});
     struct Case {
         const char *name;
         int pointer_field;
+        const char *output;
+        std::vector<int> registered;
+        std::vector<int32_t> listed;
     } cases[] = {
-        {"ES_info past the end", 140},  // 43 bytes: the second entry's header, not its ES_info
-        {"entry header past the end", 163},  // 20 bytes: not even the second entry's header
+        // 43 bytes: the second entry's header and 21 bytes of its ES_info, which hold the
+        // first language whole and only the tag and length of the second.
+        {"ES_info past the end", 140,
+         "New PID 0100\nNew PID 1234\nPMT section truncated: ES_info of PID 1234 cut at byte 43\n",
+         {0, 1, 2, 0x100, 0x1000, 0x1234}, {0x100, 0x1234}},
+        // 20 bytes: not even the second entry's header.
+        {"entry header past the end", 163,
+         "New PID 0100\nPMT section truncated: stream loop stopped at byte 17\n",
+         {0, 1, 2, 0x100, 0x1000}, {0x100}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -669,12 +683,16 @@ TEST_F(TsDemuxTest, TruncatedPmtStopsItsStreamLoop)
         feed(ts_packetize(0, 0, psi_pat(1, {{1, 0x1000}})));
         garble(rec(0x1000), 0xF0, 0x00);
         fence(rec(0x1000), 184);
-        TsBytes pmt = psi_pmt(0, 0x100, {{2, 0x100, {}}, {3, 0x1234, filled(30, 0x05)}});
-        EXPECT_EQ(feed(ts_packet(0x1000, 0, true, late_section(c.pointer_field, pmt))),
-                  "New PID 0100\nPMT section truncated: stream loop stopped at byte 17\n");
-        EXPECT_EQ(registered(demux), (std::vector<int>{0, 1, 2, 0x100, 0x1000}));
+        TsBytes pmt = psi_pmt(0, 0x100, {{2, 0x100, {}}, {3, 0x1234, es_info}});
+        EXPECT_EQ(feed(ts_packet(0x1000, 0, true, late_section(c.pointer_field, pmt))), c.output);
+        EXPECT_EQ(registered(demux), c.registered);
         ASSERT_EQ(pmts.size(), 1u);
-        EXPECT_EQ(pmts[0].pids, std::vector<int32_t>{0x100});
+        EXPECT_EQ(pmts[0].pids, c.listed);
+        if (demux->pids[0x1234]) {
+            EXPECT_EQ(rec(0x1234)->kind, kind_pes);
+            EXPECT_EQ(rec(0x1234)->stream_type, 3);
+            EXPECT_STREQ(rec(0x1234)->language, "fra");
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "input/inet_checksum.h"
@@ -75,6 +76,83 @@ bool TestRelay::receive(Side side, int timeout_ms, Bytes *msg, sockaddr_in *from
     msg->assign(buffer, buffer + n);
     if (from)
         *from = source;
+    if (n >= 8 && (buffer[0] & 0x0F) == 3) {
+        saw_request_ = true;
+        request_source_ = source;
+        memcpy(&request_nonce_, buffer + 4, 4);
+    }
+    return true;
+}
+
+// FNV-1a over a secret, the gateway's port and 16-byte address, and the nonce. RFC 7450
+// leaves the MAC's function to the relay; it only has to be unguessable without the secret
+// in a real one, and here only has to depend on every byte.
+static void mac_of(const uint8_t port[2], const uint8_t addr[16], uint32_t nonce, uint8_t mac[6])
+{
+    static const uint8_t secret[8] = {0x5A, 0x17, 0xC3, 0x9E, 0x02, 0x6D, 0xB4, 0x81};
+    uint64_t h = 0xCBF29CE484222325ull;
+    auto mix = [&h](const uint8_t *p, size_t n) {
+        for (size_t i = 0; i < n; i++)
+            h = (h ^ p[i]) * 0x100000001B3ull;
+    };
+    mix(secret, sizeof secret);
+    mix(port, 2);
+    mix(addr, 16);
+    mix((const uint8_t *)&nonce, 4);
+    for (int i = 0; i < 6; i++)
+        mac[i] = (uint8_t)(h >> (8 * i));
+}
+
+// The endpoint as a Teardown's gateway fields name it: port, then ::a.b.c.d.
+static void gateway_fields(const sockaddr_in &endpoint, uint8_t port[2], uint8_t addr[16])
+{
+    memcpy(port, &endpoint.sin_port, 2);
+    memset(addr, 0, 16);
+    memcpy(addr + 12, &endpoint.sin_addr, 4);
+}
+
+void TestRelay::response_mac(uint8_t mac[6]) const
+{
+    uint8_t port[2], addr[16];
+    gateway_fields(request_source_, port, addr);
+    mac_of(port, addr, request_nonce_, mac);
+}
+
+static std::string endpoint_text(const uint8_t port[2], const uint8_t addr[16])
+{
+    char text[80];
+    snprintf(text, sizeof text, "%u.%u.%u.%u:%u (address bytes 0-11 %s)", addr[12], addr[13],
+             addr[14], addr[15], (unsigned)(port[0] << 8 | port[1]),
+             memcmp(addr, "\0\0\0\0\0\0\0\0\0\0\0\0", 12) == 0 ? "zero" : "not zero");
+    return text;
+}
+
+bool TestRelay::teardown_accepted(const Bytes &teardown, std::string *why) const
+{
+    if (!saw_request_) {
+        *why = "no Request was received before the Teardown";
+        return false;
+    }
+    if (teardown.size() != 30 || (teardown[0] & 0x0F) != 7) {
+        *why = "not a 30-byte Teardown: " + std::to_string(teardown.size()) + " bytes, type " +
+               std::to_string(teardown.empty() ? -1 : teardown[0] & 0x0F);
+        return false;
+    }
+    uint32_t nonce;
+    memcpy(&nonce, &teardown[8], 4);
+    if (nonce != request_nonce_) {
+        *why = "the Teardown's nonce is not the Request's";
+        return false;
+    }
+    uint8_t mac[6];
+    mac_of(&teardown[12], &teardown[14], nonce, mac);
+    if (memcmp(mac, &teardown[2], 6) != 0) {
+        uint8_t port[2], addr[16];
+        gateway_fields(request_source_, port, addr);
+        *why = "MAC does not match the Teardown's gateway " + endpoint_text(&teardown[12], &teardown[14]) +
+               "; the Request came from " + endpoint_text(port, addr);
+        return false;
+    }
     return true;
 }
 

@@ -32,15 +32,34 @@ public:
     uint16_t port() const { return port_; }
     SOCKET sock(Side side) const { return side == discovery ? discovery_ : advertised_; }
 
-    // Waits up to timeout_ms for a datagram on `side`; false when none came.
+    // Waits up to timeout_ms for a datagram on `side`; false when none came. A Request
+    // among them is remembered with the endpoint it came from, as a relay keeps it.
     bool receive(Side side, int timeout_ms, Bytes *msg, sockaddr_in *from = nullptr);
     // Sends `msg` from `side` to `to`.
     void send(Side side, const Bytes &msg, const sockaddr_in &to);
+
+    // The last Request received, and the gateway's address and port as it came from them.
+    bool saw_request() const { return saw_request_; }
+    const sockaddr_in &request_source() const { return request_source_; }
+    uint32_t request_nonce() const { return request_nonce_; }
+
+    // The Response MAC this relay gives that gateway for its Queries: a hash, keyed with
+    // this relay's secret, of the Request's source port and address and its nonce.
+    void response_mac(uint8_t mac[6]) const;
+
+    // Checks a Teardown as a relay that verifies it does: 30 bytes of type 7, the Request's
+    // nonce, and a MAC equal to the one the relay computes from the Teardown's own gateway
+    // port and address (::a.b.c.d) with that nonce, so a Teardown passes only when its
+    // gateway fields name the Request's source. False, with why, otherwise.
+    bool teardown_accepted(const Bytes &teardown, std::string *why) const;
 
 private:
     SOCKET discovery_ = INVALID_SOCKET;
     SOCKET advertised_ = INVALID_SOCKET;
     uint16_t port_ = 0;
+    bool saw_request_ = false;
+    sockaddr_in request_source_{};
+    uint32_t request_nonce_ = 0;
 };
 
 // Relay Advertisement answering `nonce`, naming `relay` (dotted decimal).
