@@ -74,6 +74,29 @@ static bool ts_section_complete(const TsPidStream *s)
     return s->length >= section_length;
 }
 
+// The first PCR anchors the playback's clock. PCRs follow each other by at most a tenth of
+// a second, so a step of 10 s or more either way on the anchor's PID is a new time line (a
+// head-end looping a file, an encoder restart, the 33-bit wrap): the anchor moves to it,
+// or sound and picture would stay that far from the clock for the rest of the playback.
+static void ts_note_pcr(TsDemux *demux, int32_t pid, uint64_t pcr)
+{
+    const int64_t jump = 10 * 90000;
+    if (demux->first_pcr == 0) {
+        demux->first_pcr = pcr;
+        demux->first_pcr_time = av_gettime();
+        demux->anchor_pid = pid;
+    } else if (pid == demux->anchor_pid) {
+        int64_t step = (int64_t)pcr - (int64_t)demux->last_pcr;
+        if (step <= -jump || step >= jump) {
+            printf("PID %5d PCR jumps by %.3f s: clock anchor renewed\n", pid, step / 90000.0);
+            demux->first_pcr = pcr;
+            demux->first_pcr_time = av_gettime();
+        }
+    }
+    if (pid == demux->anchor_pid)
+        demux->last_pcr = pcr;
+}
+
 static inline void ts_process_packet(TsDemux *demux, const uint8_t *p)
 {
     if (p[0] != 0x47) {
@@ -114,11 +137,10 @@ static inline void ts_process_packet(TsDemux *demux, const uint8_t *p)
             s->last_cc = cc;
             return;
         }
-        if (p[4] != 0 && (p[5] & 0x10) && demux->first_pcr == 0) {
-            demux->first_pcr = (uint64_t)p[6] << 25 | (uint64_t)p[7] << 17 | (uint64_t)p[8] << 9 |
-                               (uint64_t)p[9] << 1 | (uint64_t)(p[10] >> 7);
-            demux->first_pcr_time = av_gettime();
-        }
+        if (p[4] != 0 && (p[5] & 0x10))
+            ts_note_pcr(demux, pid,
+                        (uint64_t)p[6] << 25 | (uint64_t)p[7] << 17 | (uint64_t)p[8] << 9 |
+                            (uint64_t)p[9] << 1 | (uint64_t)(p[10] >> 7));
     }
 
     if (!has_payload) {
