@@ -36,12 +36,20 @@ int32_t audio_sync_adjust(PlaybackState *state, uint8_t *buffer, int32_t size)
     if (state->sync_mode == sync_audio)
         return size;
 
-    double diff = audio_clock_now(state) - master_clock_now(state);
-    // Signed on purpose: only sound far ahead resets; sound behind is shortened instead.
-    if (!(diff < drift_reset_seconds)) {
+    // The chunk has just been decoded, so audio_clock is the time of its end and none of it
+    // has been handed over yet: it is dated by its first sample.
+    double chunk_start = audio_clock_now(state) - (double)size / audio_out_bytes_per_second;
+    double diff = chunk_start - master_clock_now(state);
+    // So far either way, the sound and the clock are on different time lines (a jump in
+    // the stream's timestamps, a clock not yet anchored on the stream): the chunk plays as
+    // it is, since cutting sound that far behind would silence it for good. Sound far
+    // ahead logs each chunk; sound far behind once, as it may last the whole playback.
+    if (!(fabs(diff) < drift_reset_seconds)) {
+        bool held = state->drift_count != 0 || state->drift_sum != 0.0;
         state->drift_count = 0;
         state->drift_sum = 0.0;
-        printf("Resetting diff stuff\n");
+        if (diff > 0 || held)
+            printf("Resetting diff stuff\n");
         return size;
     }
 
@@ -54,13 +62,8 @@ int32_t audio_sync_adjust(PlaybackState *state, uint8_t *buffer, int32_t size)
     if (avg < state->drift_threshold)
         return size;
 
-    // The current difference, not the average, in whole sample frames toward zero. A shift
-    // beyond 32 bits means the master clock is not anchored on the stream (no PCR and no
-    // picture yet, or a timestamp wrap): correcting it would only silence the sound.
-    double shift = trunc(diff * audio_out_rate) * n;
-    if (!(shift >= INT32_MIN && shift <= INT32_MAX))
-        return size;
-    int64_t wanted = (int64_t)size + (int64_t)shift;
+    // The current difference, not the average, in whole sample frames toward zero.
+    int64_t wanted = (int64_t)size + (int64_t)trunc(diff * audio_out_rate) * n;
     int64_t result = wanted < 0 ? 0 : std::min<int64_t>(wanted, 2 * (int64_t)size);
     if (result > size)
         memset(buffer + size, 0, (size_t)(result - size));
@@ -175,6 +178,20 @@ int32_t audio_decode_next(PlaybackState *state, uint8_t *out)
     }
 }
 
+double audio_device_delay_of(const SDL_AudioSpec *granted)
+{
+    // The device's buffer is samples x channels x bytes a sample, played at freq frames a
+    // second. Counted twice, as ffplay counts its hardware buffer: the one the callback is
+    // filling and the one the device is playing (SDL's pulse backend asks the server to
+    // hold two as well).
+    int sample_bytes = (granted->format & 0xFF) / 8;
+    int bytes = granted->samples * granted->channels * sample_bytes;
+    int bytes_per_second = granted->freq * granted->channels * sample_bytes;
+    if (bytes <= 0 || bytes_per_second <= 0)
+        return 0.0;
+    return 2.0 * bytes / bytes_per_second;
+}
+
 void os_audio_callback(void *user, uint8_t *stream, int len)
 {
     PlaybackState *state = (PlaybackState *)user;
@@ -217,6 +234,7 @@ void os_audio_setup(int32_t channels, int32_t rate, PlaybackState *state)
         fprintf(stderr, "SDL_OpenAudioDevice: %s\n", SDL_GetError());
         exit(1);
     }
+    state->audio_device_delay = audio_device_delay_of(&granted);
 }
 
 void os_audio_close()

@@ -42,6 +42,10 @@ int32_t audio_decode_next(PlaybackState *state, uint8_t *out);
 // 0 when the frame's format cannot be converted.
 int32_t audio_convert_frame(PlaybackState *state, const AVFrame *frame, uint8_t *out);
 
+// Seconds of sound between the callback and the listener for a device opened as
+// `granted` (an SDL_AudioSpec); 0 for a spec without a rate or a buffer.
+double audio_device_delay_of(const struct SDL_AudioSpec *granted);
+
 // SDL's callback: fills the whole device buffer.
 void os_audio_callback(void *user, uint8_t *stream, int len);
 

@@ -33,10 +33,10 @@ double pcr_clock_now(const PlaybackState *state)
 double audio_clock_now(const PlaybackState *state)
 {
     // The staging buffer always holds the output format, whatever the decoder reports, so
-    // its bytes turn into seconds at that format's rate. Samples already handed to the
-    // device are not counted.
+    // its bytes turn into seconds at that format's rate. What the device holds is still
+    // to be heard as well.
     int32_t pending = state->audio_buf_len - state->audio_buf_pos;
-    return state->audio_clock - (double)pending / audio_out_bytes_per_second;
+    return state->audio_clock - (double)pending / audio_out_bytes_per_second - state->audio_device_delay;
 }
 
 double master_clock_now(const PlaybackState *state)

@@ -20,5 +20,6 @@ double pcr_clock_now(const PlaybackState *state);
 // Seconds: the clock that state->sync_mode names (any other value: the system clock).
 double master_clock_now(const PlaybackState *state);
 
-// Seconds: the presentation time of the next byte the audio device will be handed.
+// Seconds: the presentation time of the sound being heard now: audio_clock less the staged
+// bytes not yet handed to the device and less what the device holds.
 double audio_clock_now(const PlaybackState *state);

@@ -38,6 +38,9 @@ struct PlaybackState {
     double drift_coef;
     double drift_threshold;
     int32_t drift_count;
+    // Seconds of sound the device holds ahead of what the callback hands it: set by
+    // os_audio_setup from the granted buffer before the device runs; 0 without a device.
+    std::atomic<double> audio_device_delay;
 
     // The stream's PCR anchor: written by decode_thread, read by every clock reader.
     std::atomic<double> pcr_base;

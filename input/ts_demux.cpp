@@ -74,6 +74,35 @@ static bool ts_section_complete(const TsPidStream *s)
     return s->length >= section_length;
 }
 
+// The first PCR anchors the playback's clock. PCRs follow each other by at most a tenth of
+// a second, so a step of 10 s or more either way on the anchor's PID is a new time line (a
+// head-end looping a file, an encoder restart, the 33-bit wrap): the anchor moves to it,
+// or sound and picture would stay that far from the clock for the rest of the playback.
+// The new line starts where the old one reaches its last PCR: a file is read seconds
+// ahead of what plays, and what was read before the jump plays out first; a live stream
+// arrives about then anyway, or later after a gap, and then starts now.
+static void ts_note_pcr(TsDemux *demux, int32_t pid, uint64_t pcr)
+{
+    const int64_t jump = 10 * 90000;
+    int64_t now = av_gettime();
+    if (demux->first_pcr == 0) {
+        demux->first_pcr = pcr;
+        demux->first_pcr_time = now;
+        demux->anchor_pid = pid;
+    } else if (pid == demux->anchor_pid) {
+        int64_t step = (int64_t)pcr - (int64_t)demux->last_pcr;
+        if (step <= -jump || step >= jump) {
+            printf("PID %5d PCR jumps by %.3f s: clock anchor renewed\n", pid, step / 90000.0);
+            int64_t line_end = demux->first_pcr_time +
+                               ((int64_t)demux->last_pcr - (int64_t)demux->first_pcr) * 100 / 9;
+            demux->first_pcr = pcr;
+            demux->first_pcr_time = line_end > now ? line_end : now;
+        }
+    }
+    if (pid == demux->anchor_pid)
+        demux->last_pcr = pcr;
+}
+
 static inline void ts_process_packet(TsDemux *demux, const uint8_t *p)
 {
     if (p[0] != 0x47) {
@@ -114,11 +143,10 @@ static inline void ts_process_packet(TsDemux *demux, const uint8_t *p)
             s->last_cc = cc;
             return;
         }
-        if (p[4] != 0 && (p[5] & 0x10) && demux->first_pcr == 0) {
-            demux->first_pcr = (uint64_t)p[6] << 25 | (uint64_t)p[7] << 17 | (uint64_t)p[8] << 9 |
-                               (uint64_t)p[9] << 1 | (uint64_t)(p[10] >> 7);
-            demux->first_pcr_time = av_gettime();
-        }
+        if (p[4] != 0 && (p[5] & 0x10))
+            ts_note_pcr(demux, pid,
+                        (uint64_t)p[6] << 25 | (uint64_t)p[7] << 17 | (uint64_t)p[8] << 9 |
+                            (uint64_t)p[9] << 1 | (uint64_t)(p[10] >> 7));
     }
 
     if (!has_payload) {

@@ -59,6 +59,10 @@ struct TsDemux {
     void *pmt_user;
     uint64_t first_pcr;      // 33-bit PCR base, 90 kHz; 0 = none yet
     int64_t first_pcr_time;  // av_gettime() when first_pcr was captured
+    // The clock anchor is the first PCR, renewed when the PCRs of its PID jump (see
+    // ts_note_pcr): the PID it came from and that PID's latest PCR base.
+    int32_t anchor_pid;
+    uint64_t last_pcr;
 };
 
 // A new demuxer with PIDs 0, 1 and 2 registered, or null when memory runs out.

@@ -171,29 +171,32 @@ double rms(const std::vector<int16_t> &samples)
 
 // ---- Drift correction -------------------------------------------------------------------
 
-// Puts the audio clock `diff` seconds ahead of a PCR master clock at 1000 s.
-void set_drift(PlaybackState *s, double diff)
+// Puts the first sample of a chunk of `size` bytes `diff` seconds ahead of a PCR master
+// clock at 1000 s: audio_clock is the chunk's end, as audio_decode_next leaves it, and
+// the device holds `device` seconds before it.
+void set_drift(PlaybackState *s, double diff, int32_t size = stereo_frame_bytes, double device = 0.0)
 {
     s->sync_mode = sync_pcr;
     s->pcr_base = 1000.4 * 90000;
     s->pcr_time = av_gettime();
-    s->audio_clock = 1000.0 + diff;
+    s->audio_device_delay = device;
+    s->audio_clock = 1000.0 + diff + device + (double)size / audio_out_bytes_per_second;
     s->audio_buf_len = 0;
     s->audio_buf_pos = 0;
 }
 
-TEST(AudioSyncAdjust, FirstTwentyChunksPlayUnchangedThenSoundFarBehindIsCut)
+TEST(AudioSyncAdjust, FirstTwentyChunksPlayUnchangedThenSoundBehindIsCut)
 {
     Playback p;
     static uint8_t buffer[audio_buf_size];
     for (int chunk = 1; chunk <= 20; chunk++) {
-        set_drift(p.s, -10.0);
+        set_drift(p.s, -9.9);
         EXPECT_EQ(audio_sync_adjust(p.s, buffer, stereo_frame_bytes), stereo_frame_bytes) << chunk;
     }
     EXPECT_EQ(p.s->drift_count, 20);
     for (int chunk = 21; chunk <= 23; chunk++) {
-        set_drift(p.s, -10.0);
-        EXPECT_EQ(audio_sync_adjust(p.s, buffer, stereo_frame_bytes), 0) << "behind never resets";
+        set_drift(p.s, -9.9);
+        EXPECT_EQ(audio_sync_adjust(p.s, buffer, stereo_frame_bytes), 0) << "chunk " << chunk;
     }
     EXPECT_EQ(p.s->drift_count, 20);
 }
@@ -214,13 +217,39 @@ TEST(AudioSyncAdjust, SoundTenSecondsAheadResetsOnEveryChunkAndPlaysUnchanged)
     EXPECT_EQ(capture_stdout_end(), "Resetting diff stuff\nResetting diff stuff\nResetting diff stuff\n");
 }
 
+// A jump back in the stream's time, the 33-bit wrap, or a clock not anchored on the stream
+// leaves the sound far behind: it plays on, and the filter starts afresh, logged once.
+TEST(AudioSyncAdjust, SoundTenSecondsBehindResetsAndPlaysUnchanged)
+{
+    const double behind[] = {-10.01, -60.0, -(double)(1LL << 33) / 90000, -1.7e9};
+    static uint8_t buffer[audio_buf_size];
+    for (double diff : behind) {
+        SCOPED_TRACE(diff);
+        Playback p;
+        p.s->drift_count = 20;
+        p.s->drift_sum = -3.0;
+        capture_stdout_begin();
+        for (int chunk = 0; chunk < 3; chunk++) {
+            set_drift(p.s, diff);
+            EXPECT_EQ(audio_sync_adjust(p.s, buffer, stereo_frame_bytes), stereo_frame_bytes);
+            EXPECT_EQ(p.s->drift_count, 0);
+            EXPECT_EQ(p.s->drift_sum, 0.0);
+        }
+        EXPECT_EQ(capture_stdout_end(), "Resetting diff stuff\n");
+        // Back near the clock, the filter gathers its twenty differences again.
+        set_drift(p.s, -1.0);
+        EXPECT_EQ(audio_sync_adjust(p.s, buffer, stereo_frame_bytes), stereo_frame_bytes);
+        EXPECT_EQ(p.s->drift_count, 1);
+    }
+}
+
 TEST(AudioSyncAdjust, CorrectionAfterWarmUp)
 {
     const int32_t big = 40000;
     struct Case {
         const char *what;
         int32_t mode;
-        double diff;  // audio minus master, seconds
+        double diff;  // the chunk's first sample minus the master clock, seconds
         int32_t size;
         int32_t expected;
     } cases[] = {
@@ -230,8 +259,8 @@ TEST(AudioSyncAdjust, CorrectionAfterWarmUp)
         {"behind shortens", sync_pcr, -0.05, big, big - 2400 * 4},
         {"lengthening stops at twice", sync_pcr, 9.9, stereo_frame_bytes, 2 * stereo_frame_bytes},
         {"shortening stops at nothing", sync_pcr, -1.0, stereo_frame_bytes, 0},
-        {"largest drift that fits 32 bits", sync_pcr, -11000.0, stereo_frame_bytes, 0},
-        {"drift beyond 32 bits plays on", sync_pcr, -11200.0, stereo_frame_bytes, stereo_frame_bytes},
+        {"far behind plays on", sync_pcr, -11000.0, stereo_frame_bytes, stereo_frame_bytes},
+        {"farther behind plays on", sync_pcr, -11200.0, stereo_frame_bytes, stereo_frame_bytes},
         {"unanchored clock plays on", sync_pcr, -1.7e9, stereo_frame_bytes, stereo_frame_bytes},
         {"sound is the master", sync_audio, 0.5, stereo_frame_bytes, stereo_frame_bytes},
     };
@@ -241,7 +270,7 @@ TEST(AudioSyncAdjust, CorrectionAfterWarmUp)
         Playback p;
         p.s->drift_count = 20;
         memset(buffer, 0xAA, sizeof buffer);
-        set_drift(p.s, c.diff);
+        set_drift(p.s, c.diff, c.size);
         p.s->sync_mode = (SyncMode)c.mode;
         int32_t result = audio_sync_adjust(p.s, buffer, c.size);
         // The master clock moves on by microseconds between set-up and call.
@@ -255,6 +284,67 @@ TEST(AudioSyncAdjust, CorrectionAfterWarmUp)
         if (c.mode == sync_audio) {
             EXPECT_EQ(p.s->drift_sum, 0.0) << "no filtering in sync_audio mode";
         }
+    }
+}
+
+// The check runs when the chunk has just been decoded: audio_clock is then the time of its
+// end, and the device still holds its buffers before it. What is compared with the master
+// clock is the time at which the chunk's first sample is heard.
+TEST(AudioSyncAdjust, ChunkIsDatedByItsFirstSampleLessWhatTheDeviceHolds)
+{
+    const int32_t big = 40000;                          // 0.2083 s
+    const double device = 2 * 1024 / 48000.0;           // two device buffers of 1024 frames
+    const double big_seconds = big / 192000.0;
+    struct Case {
+        const char *what;
+        double end;     // audio_clock minus the master clock, seconds
+        double device;  // audio_device_delay
+        int32_t size;
+        int32_t expected;
+    } cases[] = {
+        {"chunk end out of band, its start inside", 0.06, 0, stereo_frame_bytes, stereo_frame_bytes},
+        {"lengthened by its start's lead", 0.30, 0, big, big + (int32_t)trunc((0.30 - big_seconds) * 48000) * 4},
+        {"the device's buffers count too", 0.30, device, big,
+         big + (int32_t)trunc((0.30 - big_seconds - device) * 48000) * 4},
+        {"in band once the device counts", 0.09, device, stereo_frame_bytes, stereo_frame_bytes},
+        {"behind by the device's buffers", big_seconds - 0.01, device, big,
+         big - (int32_t)trunc((0.01 + device) * 48000) * 4},
+    };
+    static uint8_t buffer[audio_buf_size];
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Playback p;
+        p.s->drift_count = 20;
+        set_drift(p.s, 0.0);
+        p.s->audio_device_delay = c.device;
+        p.s->audio_clock = 1000.0 + c.end;
+        EXPECT_NEAR(audio_sync_adjust(p.s, buffer, c.size), c.expected, 4 * 2);
+    }
+}
+
+TEST(AudioDeviceDelay, TwoBuffersOfTheGrantedSpec)
+{
+    struct Case {
+        int freq;
+        Uint16 format;
+        Uint8 channels;
+        Uint16 samples;
+        double expected;
+    } cases[] = {
+        {48000, AUDIO_S16LSB, 2, 512, 2 * 512 / 48000.0},  // SDL's pulse backend, 1024 asked
+        {48000, AUDIO_S16LSB, 2, 1024, 2 * 1024 / 48000.0},
+        {44100, AUDIO_U8, 1, 2048, 2 * 2048 / 44100.0},
+        {0, AUDIO_S16LSB, 2, 1024, 0.0},
+        {48000, AUDIO_S16LSB, 0, 1024, 0.0},
+    };
+    for (const Case &c : cases) {
+        SDL_AudioSpec granted;
+        memset(&granted, 0, sizeof granted);
+        granted.freq = c.freq;
+        granted.format = c.format;
+        granted.channels = c.channels;
+        granted.samples = c.samples;
+        EXPECT_DOUBLE_EQ(audio_device_delay_of(&granted), c.expected) << c.freq << " Hz, " << c.samples;
     }
 }
 
@@ -558,6 +648,7 @@ TEST(AudioDevice, PlaysTheQueueThroughSdlDummyDriver)
     std::string log = capture_stdout_end();
 
     EXPECT_NEAR(reached, end, 1e-6) << "every queued frame was decoded by the device thread";
+    EXPECT_DOUBLE_EQ(p.s->audio_device_delay, 2 * 1024 / 48000.0) << "two buffers as the dummy driver grants them";
     EXPECT_EQ(p.s->audio_queue.count, 0);
     char expected[128];
     snprintf(expected, sizeof expected, "os_audio_setup(2, 48000, %p)\nos_audio_close()\nos_audio_close() done\n",
