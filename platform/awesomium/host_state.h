@@ -74,6 +74,7 @@ struct ViewState {
     bool provisional = false;  // a load started and has not committed yet
 
     // Pointer and keyboard state of the injected input.
+    bool focused = false;  // Focus() holds, Unfocus() has not undone it
     int mouse_x = 0, mouse_y = 0;
     guint buttons = 0;  // GDK button masks held
     wchar16 typed_char = 0;  // the text of the last key down, which already typed it

@@ -176,6 +176,49 @@ static gboolean on_context_menu(WebKitWebView *, WebKitContextMenu *, GdkEvent *
     return TRUE;
 }
 
+// A key the page leaves unhandled comes back from the engine to the view's window,
+// and the view expects to see it there once more: until it does, it takes the next
+// key for that echo and drops it. Where the page gave the focus away (Tab past its
+// last element), the window has no focus widget to pass the echo on to, so it goes
+// to the view directly; otherwise every other key would be lost.
+static gboolean on_window_key(GtkWidget *window, GdkEventKey *event, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    if (gtk_window_get_focus(GTK_WINDOW(window)) == GTK_WIDGET(v->web))
+        return FALSE;
+    return gtk_widget_event(GTK_WIDGET(v->web), (GdkEvent *)event);
+}
+
+// The engine takes the focus from a focus event on its widget. The offscreen window
+// itself must not get one: X rejects focus requests for it.
+static void send_focus(ViewState *v, bool in)
+{
+    GtkWidget *widget = GTK_WIDGET(v->web);
+    GdkWindow *window = gtk_widget_get_window(widget);
+    if (!window)
+        return;
+    GdkEvent *e = gdk_event_new(GDK_FOCUS_CHANGE);
+    e->focus_change.window = GDK_WINDOW(g_object_ref(window));
+    e->focus_change.send_event = TRUE;
+    e->focus_change.in = in;
+    gtk_widget_send_focus_change(widget, e);
+    gdk_event_free(e);
+}
+
+
+// The view keeps the focus it was given whatever the page does with it: a page that
+// tabs past its ends hands it to the window, which has nothing else to give it to.
+// The page itself goes on without a focused element, as a browser's page does when
+// the focus went out to the browser, and the next Tab enters it again.
+static void on_set_focus(GtkWindow *, GtkWidget *widget, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    if (!v->focused || widget == GTK_WIDGET(v->web))
+        return;
+    gtk_widget_grab_focus(GTK_WIDGET(v->web));
+    send_focus(v, true);
+}
+
 static gboolean on_damage(GtkWidget *, GdkEvent *, gpointer data)
 {
     ((ViewState *)data)->damaged = true;
@@ -231,6 +274,9 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     g_signal_connect(v->web, "context-menu", G_CALLBACK(on_context_menu), v);
     g_signal_connect(v->web, "permission-request", G_CALLBACK(on_permission), v);
     g_signal_connect(v->window, "damage-event", G_CALLBACK(on_damage), v);
+    g_signal_connect(v->window, "key-press-event", G_CALLBACK(on_window_key), v);
+    g_signal_connect(v->window, "key-release-event", G_CALLBACK(on_window_key), v);
+    g_signal_connect_after(v->window, "set-focus", G_CALLBACK(on_set_focus), v);
     gtk_widget_show_all(v->window);
 
     v->view = CoreState::make_view(v);
@@ -545,32 +591,18 @@ bool WebView::IsLoading() const
     return webkit_web_view_is_loading(state_->web);
 }
 
-// The engine takes the focus from a focus event on its widget. The offscreen window
-// itself must not get one: X rejects focus requests for it.
-static void send_focus(detail::ViewState *v, bool in)
-{
-    GtkWidget *widget = GTK_WIDGET(v->web);
-    GdkWindow *window = gtk_widget_get_window(widget);
-    if (!window)
-        return;
-    GdkEvent *e = gdk_event_new(GDK_FOCUS_CHANGE);
-    e->focus_change.window = GDK_WINDOW(g_object_ref(window));
-    e->focus_change.send_event = TRUE;
-    e->focus_change.in = in;
-    gtk_widget_send_focus_change(widget, e);
-    gdk_event_free(e);
-}
-
 void WebView::Focus()
 {
+    state_->focused = true;
     gtk_widget_grab_focus(GTK_WIDGET(state_->web));
-    send_focus(state_, true);
+    detail::send_focus(state_, true);
     state_->last_error = kError_None;
 }
 
 void WebView::Unfocus()
 {
-    send_focus(state_, false);
+    state_->focused = false;
+    detail::send_focus(state_, false);
     gtk_window_set_focus(GTK_WINDOW(state_->window), nullptr);
     state_->last_error = kError_None;
 }
