@@ -562,6 +562,46 @@ TEST_F(WebViewTest, EveryKeyReachesThePageWhereverItsFocusWent)
     }
 }
 
+// Each title the page shows is reported once, in order: also the page's own title that
+// its first script replaces at once.
+TEST_F(WebViewTest, EveryTitleThePageShowsIsReported)
+{
+    struct Case {
+        const char *page;
+        std::vector<std::string> titles;
+    } cases[] = {
+        {"<html><head><title>probe-start</title></head><body>"
+         "<script>document.title = 'probe-done';</script></body></html>",
+         {"probe-start", "probe-done"}},
+        {"<html><head><title>fixed</title></head><body>text</body></html>", {"fixed"}},
+        {"<html><head><title>one</title><script>document.title = 'two';</script></head><body>"
+         "<script>document.title = 'three'; document.title = 'three';"
+         "setTimeout(function () { document.title = 'four'; document.title = 'four'; }, 30);</script>"
+         "</body></html>",
+         {"one", "two", "three", "four"}},
+        {"<html><body>untitled</body></html>", {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.page);
+        WebView *view = make_view();
+        load(view, c.page);
+        auto titles = [&] {
+            std::vector<std::string> out;
+            for (const std::string &line : rec_.log)
+                if (line.compare(0, 6, "title ") == 0)
+                    out.push_back(line.substr(6));
+            return out;
+        };
+        EXPECT_TRUE(pump_until([&] {
+            return rec_.saw("finish") && titles().size() >= c.titles.size();
+        }));
+        pump_for(300);
+        EXPECT_EQ(titles(), c.titles);
+        view->Destroy();
+        rec_.log.clear();
+    }
+}
+
 TEST_F(WebViewTest, AddressBarFollowsCommittedUrlsOnly)
 {
     WebView *view = make_view();

@@ -46,6 +46,7 @@ struct ViewState {
     int width = 0, height = 0;
     GtkWidget *window = nullptr;  // the GtkOffscreenWindow holding the view
     WebKitWebView *web = nullptr;
+    WebKitUserContentManager *content = nullptr;  // ours; the page's title watcher
     bool destroyed = false;
 
     WebViewListener::View *view_listener = nullptr;

@@ -25,11 +25,8 @@ static const int64 main_frame_id = 1;
 
 // ---- engine signals: each only queues what the listeners are to hear ----
 
-static void on_title(GObject *, GParamSpec *, gpointer data)
+static void report_title(ViewState *v, const std::string &text)
 {
-    ViewState *v = (ViewState *)data;
-    const char *title = webkit_web_view_get_title(v->web);
-    std::string text = title ? title : "";
     if (text == v->title)
         return;  // a new document clears the title; an untitled page reports nothing
     v->title = text;
@@ -38,6 +35,58 @@ static void on_title(GObject *, GParamSpec *, gpointer data)
         if (v->view_listener)
             v->view_listener->OnChangeTitle(v->view, t);
     });
+}
+
+static void on_title(GObject *, GParamSpec *, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    const char *title = webkit_web_view_get_title(v->web);
+    report_title(v, title ? title : "");
+}
+
+// The engine passes on only the title a document has when its running task ends, so
+// a title that a script replaces at once (the page's own <title> before its first
+// script) would never be heard. Watching the document from a script world of our own
+// sees each title at the next microtask checkpoint, which the parser holds before it
+// runs a script; the page cannot see or stop the watcher.
+static const char title_world[] = "zandoro-title";
+static const char title_handler[] = "zandoroTitle";
+static const char title_watcher[] =
+    "(function () {"
+    "  var last = null;"
+    "  function report() {"
+    "    var title = document.title;"
+    "    if (title === last) return;"
+    "    last = title;"
+    "    window.webkit.messageHandlers.zandoroTitle.postMessage(title);"
+    "  }"
+    "  new MutationObserver(report).observe(document,"
+    "      {childList: true, characterData: true, subtree: true});"
+    "})();";
+
+static void on_title_seen(WebKitUserContentManager *, WebKitJavascriptResult *result, gpointer data)
+{
+    JSCValue *value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value))
+        return;
+    char *title = jsc_value_to_string(value);
+    report_title((ViewState *)data, title ? title : "");
+    g_free(title);
+}
+
+static WebKitUserContentManager *make_content_manager(ViewState *v)
+{
+    WebKitUserContentManager *manager = webkit_user_content_manager_new();
+    WebKitUserScript *script = webkit_user_script_new_for_world(
+        title_watcher, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        title_world, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+    std::string signal = std::string("script-message-received::") + title_handler;
+    g_signal_connect(manager, signal.c_str(), G_CALLBACK(on_title_seen), v);
+    webkit_user_content_manager_register_script_message_handler_in_world(manager, title_handler,
+                                                                         title_world);
+    return manager;
 }
 
 // The address bar shows committed URLs: a load's URL once its document is committed,
@@ -244,8 +293,9 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     std::string agent = utf8_of(core->config.user_agent);
     if (!agent.empty())
         webkit_settings_set_user_agent(settings, agent.c_str());
-    v->web = WEBKIT_WEB_VIEW(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", core->context, "settings", settings, nullptr));
+    v->content = make_content_manager(v);
+    v->web = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", core->context, "settings",
+                                          settings, "user-content-manager", v->content, nullptr));
     g_object_unref(settings);
 
     // Transparent where the page paints nothing, so the page's own alpha reaches the
@@ -293,7 +343,9 @@ void destroy_view_state(ViewState *v)
             core->close_connection(core->connections[i].get());
     g_signal_handlers_disconnect_by_data(v->web, v);
     g_signal_handlers_disconnect_by_data(v->window, v);
+    g_signal_handlers_disconnect_by_data(v->content, v);
     gtk_widget_destroy(v->window);
+    g_object_unref(v->content);
     v->objects->view_alive = false;
     CoreState::free_view(v->view);
     delete v;
