@@ -126,9 +126,9 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
 
             ProgramRun program;
             ASSERT_TRUE(program.start_program(dir.path()));
-            ASSERT_TRUE(program.wait_for("portal ready")) << program.out() << program.err();
+            ASSERT_TRUE(program.wait_for("portal ready", 60000)) << program.out() << program.err();
             MainWindow w;
-            ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
+            ASSERT_TRUE(main_window_find(&w, 60000)) << program.out() << program.err();
 
             std::string letters, expected;
             for (int i = 0; i < 50; i++) {
@@ -137,11 +137,11 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
             }
             // From the start: into the first field, the last, then out past the end.
             main_window_keys(w, "a b c Tab Tab Tab");
-            ASSERT_TRUE(program.wait_for("portal kd9", 15000, 3)) << program.out();
+            ASSERT_TRUE(program.wait_for("portal kd9", 60000, 3)) << program.out();
             main_window_keys(w, letters);
             // Back: into the last field, the first, then out past the start.
             main_window_keys(w, "shift+Tab shift+Tab shift+Tab");
-            ASSERT_TRUE(program.wait_for("portal kd9", 15000, 6)) << program.out();
+            ASSERT_TRUE(program.wait_for("portal kd9", 60000, 6)) << program.out();
             main_window_keys(w, letters);
             std::string want = "portal kd65\nportal kd66\nportal kd67\nportal kd9\nportal kd9\nportal kd9\n" +
                                expected + "portal kd9\nportal kd9\nportal kd9\n" + expected;
@@ -151,7 +151,7 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
                     keys += out.substr(at, out.find('\n', at) + 1 - at);
                 return keys;
             };
-            for (long long end = program_now_ms() + 30000; seen().size() < want.size() && program_now_ms() < end;)
+            for (long long end = program_now_ms() + 60000; seen().size() < want.size() && program_now_ms() < end;)
                 usleep(50000);
             usleep(300000);  // anything after the last key would be an extra
             EXPECT_EQ(seen(), want);
@@ -159,7 +159,7 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
             x_command("xdotool key alt+f x");
             EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
         },
-        120000);
+        115000);
 }
 
 INSTANTIATE_TEST_SUITE_P(X, ProgramInput, testing::Bool(), [](const testing::TestParamInfo<bool> &info) {

@@ -48,7 +48,7 @@ static void on_title(GObject *, GParamSpec *, gpointer data)
 // a title that a script replaces at once (the page's own <title> before its first
 // script) would never be heard. Watching the document from a script world of our own
 // sees each title at the next microtask checkpoint, which the parser holds before it
-// runs a script; the page cannot see or stop the watcher.
+// runs a script. The page's own scripts cannot see the watcher.
 static const char title_world[] = "zandoro-title";
 static const char title_handler[] = "zandoroTitle";
 static const char title_watcher[] =
@@ -227,9 +227,10 @@ static gboolean on_context_menu(WebKitWebView *, WebKitContextMenu *, GdkEvent *
 
 // A key the page leaves unhandled comes back from the engine to the view's window,
 // and the view expects to see it there once more: until it does, it takes the next
-// key for that echo and drops it. Where the page gave the focus away (Tab past its
-// last element), the window has no focus widget to pass the echo on to, so it goes
-// to the view directly; otherwise every other key would be lost.
+// key for that echo and drops it. Where the window's focus is not on the view (the
+// view was unfocused, or the page has just tabbed past its last element), the window
+// would not pass the echo on, so it goes to the view directly; otherwise every other
+// key would be lost.
 static gboolean on_window_key(GtkWidget *window, GdkEventKey *event, gpointer data)
 {
     ViewState *v = (ViewState *)data;
@@ -253,7 +254,6 @@ static void send_focus(ViewState *v, bool in)
     gtk_widget_send_focus_change(widget, e);
     gdk_event_free(e);
 }
-
 
 // The view keeps the focus it was given whatever the page does with it: a page that
 // tabs past its ends hands it to the window, which has nothing else to give it to.
