@@ -122,7 +122,7 @@ bool is_warning_orange(Rgb c)
 
 // The boxes as a viewer meets them, on a display with a window manager (openbox): the
 // icon is drawn on the screen, and the box is a dialog to the window manager, which
-// then offers neither sizing nor maximising. Return closes it with its OK.
+// then offers neither sizing nor maximising. Return closes it with its first button.
 TEST_F(WinDialogsTest, BoxesDrawTheirIconAndAreDialogsToTheWindowManager)
 {
     const char *outer = getenv("DISPLAY");
@@ -131,14 +131,16 @@ TEST_F(WinDialogsTest, BoxesDrawTheirIconAndAreDialogsToTheWindowManager)
     std::string why;
     if (!x_session_start(&x, true, &why))
         GTEST_SKIP() << why;
+    // As start-up's boxes are: an upgrade required, an upgrade offered.
     struct Case {
-        UINT icon;
+        UINT type;
+        int answer;  // the default button, which Return picks
         const wchar_t *caption;
         const char *caption8;
         bool (*icon_colour)(Rgb);
     } cases[] = {
-        {MB_ICONERROR, L"Required", "Required", is_error_red},
-        {MB_ICONWARNING, L"Offered", "Offered", is_warning_orange},
+        {MB_OKCANCEL | MB_ICONERROR, IDOK, L"Required", "Required", is_error_red},
+        {MB_YESNO | MB_ICONWARNING, IDYES, L"Offered", "Offered", is_warning_orange},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.caption8);
@@ -182,9 +184,9 @@ TEST_F(WinDialogsTest, BoxesDrawTheirIconAndAreDialogsToTheWindowManager)
                     EXPECT_GE(icon_pixels, 400) << "pixels of the icon's colour on the box";
                     x_command("timeout 5 xdotool windowfocus --sync " + id + "; xdotool key Return");
                 });
-                int answer = MessageBoxW(nullptr, L"The text of the box.", c.caption, MB_OKCANCEL | c.icon);
+                int answer = MessageBoxW(nullptr, L"The text of the box.", c.caption, c.type);
                 driver.join();
-                EXPECT_EQ(answer, IDOK);
+                EXPECT_EQ(answer, c.answer);
             },
             60000);
         EXPECT_TRUE(child_ok(run));
