@@ -283,6 +283,47 @@ TEST_P(MainWindow, AboutDialogClosesOnItsCloseBox)
     run([] { about_dialog_closes(CloseBy::close_box); });
 }
 
+// To the window manager the about dialog is a dialog of the main window that cannot be
+// sized, so none offers to size or maximise it.
+TEST_P(MainWindow, AboutDialogIsADialogOfTheMainWindow)
+{
+    if (!with_wm())
+        GTEST_SKIP() << "what the dialog allows is the window manager's statement";
+    run([] {
+        std::atomic<bool> done{false};
+        std::thread driver([&] {
+            std::string id = x_command("timeout 10 xdotool search --sync --onlyvisible --name '^About Tarnell$'");
+            id = id.substr(0, id.find('\n'));
+            std::string main_id = x_command("xdotool search --onlyvisible --name '^Tarnell$'");
+            main_id = main_id.substr(0, main_id.find('\n'));
+            if (id.empty() || main_id.empty()) {
+                ADD_FAILURE() << "no dialog or no main window";
+            } else {
+                std::string actions;
+                for (int i = 0; i < 500 && actions.find("_NET_WM_ACTION_CLOSE") == std::string::npos; i++) {
+                    actions = x_command("timeout 5 xprop -id " + id + " _NET_WM_ALLOWED_ACTIONS");
+                    usleep(10000);
+                }
+                std::string props = x_command("timeout 5 xprop -id " + id + " _NET_WM_WINDOW_TYPE WM_TRANSIENT_FOR");
+                char owner[64];
+                snprintf(owner, sizeof owner, "WM_TRANSIENT_FOR(WINDOW): window id # 0x%lx", std::stoul(main_id));
+                EXPECT_NE(props.find("_NET_WM_WINDOW_TYPE(ATOM) = _NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos)
+                    << props;
+                EXPECT_NE(props.find(owner), std::string::npos) << props << "main window " << main_id;
+                EXPECT_NE(actions.find("_NET_WM_ACTION_CLOSE"), std::string::npos) << actions;
+                EXPECT_EQ(actions.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << actions;
+                EXPECT_EQ(actions.find("_NET_WM_ACTION_RESIZE"), std::string::npos) << actions;
+                x_command("timeout 5 xdotool windowfocus --sync " + id + "; xdotool key Escape");
+            }
+            done = true;
+        });
+        PostMessageW(main_window, WM_COMMAND, MAKEWPARAM(menu_about, 0), 0);
+        pump_messages_until([&] { return done.load() && !dialog_up(); }, 20000);
+        driver.join();
+        EXPECT_FALSE(dialog_up());
+    });
+}
+
 TEST_P(MainWindow, ExitEndsTheLoopWithZeroAndSdlLetsGoOfTheWindow)
 {
     run([] {

@@ -101,6 +101,67 @@ TEST_P(ProgramInput, ClicksAndTypingReachThePortalAndExitEndsWithZero)
         90000);
 }
 
+const char tab_portal_page[] = R"(<!DOCTYPE html>
+<html><head><title>tab portal</title></head>
+<body style="margin:0; background:#F048E0">
+<input id="first"><input id="last">
+<script>
+function log(s) { console.log('portal ' + s); }
+document.addEventListener('keydown', e => { if (e.keyCode != 16) log('kd' + e.keyCode); });
+window.addEventListener('load', () => log('ready'));
+</script></body></html>)";
+
+// Keys from the keyboard after the portal's focus went past its last element with Tab,
+// and past its first with Shift+Tab: each of 50 letters reaches the page, in order.
+TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
+{
+    run_in_netns(
+        [] {
+            LoopbackHttpServer server;
+            ASSERT_TRUE(server.start(8080));
+            server.set_page("/cgi-bin/zandoro_version_check", "text/plain", "OK");
+            server.set_page("/portal/index.html", "text/html", tab_portal_page);
+            WorkDir dir(video_size_config);
+            ASSERT_TRUE(dir.ok());
+
+            ProgramRun program;
+            ASSERT_TRUE(program.start_program(dir.path()));
+            ASSERT_TRUE(program.wait_for("portal ready", 60000)) << program.out() << program.err();
+            MainWindow w;
+            ASSERT_TRUE(main_window_find(&w, 60000)) << program.out() << program.err();
+
+            std::string letters, expected;
+            for (int i = 0; i < 50; i++) {
+                letters += std::string(letters.empty() ? "" : " ") + (char)('a' + i % 26);
+                expected += "portal kd" + std::to_string(65 + i % 26) + "\n";
+            }
+            // From the start: into the first field, the last, then out past the end.
+            main_window_keys(w, "a b c Tab Tab Tab");
+            ASSERT_TRUE(program.wait_for("portal kd9", 60000, 3)) << program.out();
+            main_window_keys(w, letters);
+            // Back: into the last field, the first, then out past the start.
+            main_window_keys(w, "shift+Tab shift+Tab shift+Tab");
+            ASSERT_TRUE(program.wait_for("portal kd9", 60000, 6)) << program.out();
+            main_window_keys(w, letters);
+            std::string want = "portal kd65\nportal kd66\nportal kd67\nportal kd9\nportal kd9\nportal kd9\n" +
+                               expected + "portal kd9\nportal kd9\nportal kd9\n" + expected;
+            auto seen = [&] {
+                std::string out = program.out(), keys;
+                for (size_t at = out.find("portal kd"); at != std::string::npos; at = out.find("portal kd", at + 1))
+                    keys += out.substr(at, out.find('\n', at) + 1 - at);
+                return keys;
+            };
+            for (long long end = program_now_ms() + 60000; seen().size() < want.size() && program_now_ms() < end;)
+                usleep(50000);
+            usleep(300000);  // anything after the last key would be an extra
+            EXPECT_EQ(seen(), want);
+
+            x_command("xdotool key alt+f x");
+            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
+        },
+        115000);
+}
+
 INSTANTIATE_TEST_SUITE_P(X, ProgramInput, testing::Bool(), [](const testing::TestParamInfo<bool> &info) {
     return info.param ? "WithWindowManager" : "WithoutWindowManager";
 });

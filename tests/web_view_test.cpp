@@ -491,6 +491,124 @@ TEST_F(WebViewTest, TypedTextOutsideAsciiReachesAnInput)
         << testing::PrintToString(rec_.calls("put"));
 }
 
+// Whatever the page does with the focus, each key typed afterwards reaches it: tabbing
+// past the last or the first element, removing the focused field, clicking into a
+// frame. Each step of a case goes as keys or a click; the page and its frame log the
+// key downs they see, and the case then types 50 letters.
+struct FocusStep {
+    enum { tab, shift_tab, remove_field, click_frame } what;
+};
+struct FocusCase {
+    const char *name;
+    std::vector<FocusStep> steps;
+};
+const FocusCase focus_cases[] = {
+    {"TabPastTheLastElement",
+     {{FocusStep::tab}, {FocusStep::tab}, {FocusStep::tab}, {FocusStep::tab}}},
+    {"ShiftTabPastTheFirstElement", {{FocusStep::shift_tab}, {FocusStep::shift_tab}, {FocusStep::shift_tab}}},
+    {"FocusedFieldRemoved", {{FocusStep::tab}, {FocusStep::remove_field}}},
+    {"ClickIntoAFrame", {{FocusStep::click_frame}}},
+};
+
+void PrintTo(const FocusCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WebViewFocusTest : public WebViewTest, public testing::WithParamInterface<FocusCase> {};
+
+TEST_P(WebViewFocusTest, EveryKeyReachesThePageWhereverItsFocusWent)
+{
+    const FocusCase &c = GetParam();
+    // Two fields; the frame only where it is clicked, as it would take the Tab itself.
+    const std::string fields = "<input id=a><input id=b>";
+    // The frame is of the page's own origin and passes on what it sees.
+    const std::string frame =
+        "<iframe style='position:absolute;left:0;top:100px;width:200px;height:100px;border:0'"
+        " srcdoc=\"<body style='margin:0;height:100px' onkeydown='parent.seen(event.keyCode)' onmousedown='parent.seen(0)'></body>\">"
+        "</iframe>";
+    WebView *view = make_view({{"put", false}});
+    bool framed = c.steps.front().what == FocusStep::click_frame;
+    load(view, "<html><body style='margin:0'>" + (framed ? frame : fields) +
+                   "<script>"
+                   "function seen(code) { T.put(code); }"
+                   "document.addEventListener('keydown', function (e) { seen(e.keyCode); });"
+                   "</script></body></html>");
+    ASSERT_TRUE(pump_until([&] { return rec_.saw("finish") && view->surface(); }, 30000));
+    view->Focus();
+    // Each step is seen by the page (its key, the removal, the click) before the next.
+    size_t before = 0;
+    for (const FocusStep &s : c.steps) {
+        if (s.what == FocusStep::tab || s.what == FocusStep::shift_tab)
+            type_key(view, 9, 9, s.what == FocusStep::shift_tab ? WebKeyboardEvent::kModShiftKey : 0);
+        else if (s.what == FocusStep::remove_field)
+            view->ExecuteJavascript(text("document.activeElement.remove(); T.put('removed')"), text(""));
+        else {
+            view->InjectMouseMove(50, 150);
+            view->InjectMouseDown(kMouseButton_Left);
+            view->InjectMouseUp(kMouseButton_Left);
+        }
+        before++;
+        ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() >= before; }, 20000))
+            << "step " << before << " unseen: " << testing::PrintToString(rec_.calls("put"));
+    }
+    std::vector<std::string> expected;
+    for (int i = 0; i < 50; i++) {
+        type_key(view, 65 + i % 26, (wchar16)('a' + i % 26));
+        expected.push_back("3:" + std::to_string(65 + i % 26));
+    }
+    auto letters = [&] {
+        std::vector<std::string> calls = rec_.calls("put");
+        return std::vector<std::string>(calls.begin() + std::min(before, calls.size()), calls.end());
+    };
+    EXPECT_TRUE(pump_until([&] { return letters().size() >= expected.size(); }, 60000));
+    pump_for(200);
+    EXPECT_EQ(letters(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, WebViewFocusTest, testing::ValuesIn(focus_cases),
+                         [](const testing::TestParamInfo<FocusCase> &info) { return std::string(info.param.name); });
+
+// Each title the page shows is reported once, in order: also the page's own title that
+// its first script replaces at once.
+TEST_F(WebViewTest, EveryTitleThePageShowsIsReported)
+{
+    struct Case {
+        const char *page;
+        std::vector<std::string> titles;
+    } cases[] = {
+        {"<html><head><title>probe-start</title></head><body>"
+         "<script>document.title = 'probe-done';</script></body></html>",
+         {"probe-start", "probe-done"}},
+        {"<html><head><title>fixed</title></head><body>text</body></html>", {"fixed"}},
+        {"<html><head><title>one</title><script>document.title = 'two';</script></head><body>"
+         "<script>document.title = 'three'; document.title = 'three';"
+         "setTimeout(function () { document.title = 'four'; document.title = 'four'; }, 30);</script>"
+         "</body></html>",
+         {"one", "two", "three", "four"}},
+        {"<html><body>untitled</body></html>", {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.page);
+        WebView *view = make_view();
+        load(view, c.page);
+        auto titles = [&] {
+            std::vector<std::string> out;
+            for (const std::string &line : rec_.log)
+                if (line.compare(0, 6, "title ") == 0)
+                    out.push_back(line.substr(6));
+            return out;
+        };
+        EXPECT_TRUE(pump_until([&] {
+            return rec_.saw("finish") && titles().size() >= c.titles.size();
+        }, 30000));
+        pump_for(300);
+        EXPECT_EQ(titles(), c.titles);
+        view->Destroy();
+        rec_.log.clear();
+    }
+}
+
 TEST_F(WebViewTest, AddressBarFollowsCommittedUrlsOnly)
 {
     WebView *view = make_view();

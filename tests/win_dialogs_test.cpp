@@ -12,10 +12,13 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "tests/support/capture.h"
 #include "tests/support/files.h"
 #include "tests/support/netns.h"
+#include "tests/support/program_run.h"
+#include "tests/support/x_session.h"
 
 class WinDialogsTest : public testing::Test {
 protected:
@@ -105,6 +108,94 @@ TEST_F(WinDialogsTest, RealDialogShowsTheTextAndReturnsTheButtonClicked)
         EXPECT_EQ(run.exit_code, c.result) << child_describe(run);
         EXPECT_EQ(run.out, c.line);
     }
+}
+
+bool is_error_red(Rgb c)
+{
+    return c.r >= 150 && c.g <= 90 && c.b <= 90;
+}
+
+bool is_warning_orange(Rgb c)
+{
+    return c.r >= 200 && c.g >= 120 && c.g <= 200 && c.b <= 120;
+}
+
+// The boxes as a viewer meets them, on a display with a window manager (openbox): the
+// icon is drawn on the screen, and the box is a dialog to the window manager, which
+// then offers neither sizing nor maximising. Return closes it with its first button.
+TEST_F(WinDialogsTest, BoxesDrawTheirIconAndAreDialogsToTheWindowManager)
+{
+    const char *outer = getenv("DISPLAY");
+    std::string outer_display = outer ? outer : "";
+    XSession x;
+    std::string why;
+    if (!x_session_start(&x, true, &why))
+        GTEST_SKIP() << why;
+    // As start-up's boxes are: an upgrade required, an upgrade offered.
+    struct Case {
+        UINT type;
+        int answer;  // the default button, which Return picks
+        const wchar_t *caption;
+        const char *caption8;
+        bool (*icon_colour)(Rgb);
+    } cases[] = {
+        {MB_OKCANCEL | MB_ICONERROR, IDOK, L"Required", "Required", is_error_red},
+        {MB_YESNO | MB_ICONWARNING, IDYES, L"Offered", "Offered", is_warning_orange},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.caption8);
+        ChildRun run = child_run(
+            [&] {
+                setenv("NO_AT_BRIDGE", "1", 1);
+                std::thread driver([&] {
+                    std::string id = x_command(std::string("timeout 10 xdotool search --sync --onlyvisible --name '^") +
+                                               c.caption8 + "$'");
+                    id = id.substr(0, id.find('\n'));
+                    if (id.empty()) {
+                        ADD_FAILURE() << "no box on the screen";
+                        return;
+                    }
+                    // The window manager states what it allows once it has taken the box on.
+                    std::string actions;
+                    for (int i = 0; i < 500 && actions.find("_NET_WM_ACTION_CLOSE") == std::string::npos; i++) {
+                        actions = x_command("timeout 5 xprop -id " + id + " _NET_WM_ALLOWED_ACTIONS");
+                        usleep(10000);
+                    }
+                    std::string type = x_command("timeout 5 xprop -id " + id + " _NET_WM_WINDOW_TYPE");
+                    EXPECT_NE(type.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << type;
+                    EXPECT_NE(actions.find("_NET_WM_ACTION_CLOSE"), std::string::npos) << actions;
+                    EXPECT_EQ(actions.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << actions;
+                    EXPECT_EQ(actions.find("_NET_WM_ACTION_RESIZE"), std::string::npos) << actions;
+
+                    // The icon's own colour over an area of its size (48 x 48 pixels).
+                    MainWindow box;
+                    box.client = id;
+                    int icon_pixels = 0;
+                    for (long long end = program_now_ms() + 10000; icon_pixels < 400 && program_now_ms() < end;) {
+                        Screenshot shot;
+                        icon_pixels = 0;
+                        if (screenshot_take(&shot, &box))
+                            for (int y = 0; y < shot.height; y++)
+                                for (int x = 0; x < shot.width; x++)
+                                    icon_pixels += c.icon_colour(shot.at(x, y));
+                        if (icon_pixels < 400)
+                            usleep(50000);
+                    }
+                    EXPECT_GE(icon_pixels, 400) << "pixels of the icon's colour on the box";
+                    x_command("timeout 5 xdotool windowfocus --sync " + id + "; xdotool key Return");
+                });
+                int answer = MessageBoxW(nullptr, L"The text of the box.", c.caption, c.type);
+                driver.join();
+                EXPECT_EQ(answer, c.answer);
+            },
+            60000);
+        EXPECT_TRUE(child_ok(run));
+    }
+    x_session_stop(&x);
+    if (outer)
+        setenv("DISPLAY", outer_display.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 }
 
 TEST_F(WinDialogsTest, OpenGoesToTheSeamLogAndOnlyOpenIsKnown)

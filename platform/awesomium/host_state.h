@@ -46,6 +46,7 @@ struct ViewState {
     int width = 0, height = 0;
     GtkWidget *window = nullptr;  // the GtkOffscreenWindow holding the view
     WebKitWebView *web = nullptr;
+    WebKitUserContentManager *content = nullptr;  // ours; the page's title watcher
     bool destroyed = false;
 
     WebViewListener::View *view_listener = nullptr;
@@ -74,6 +75,7 @@ struct ViewState {
     bool provisional = false;  // a load started and has not committed yet
 
     // Pointer and keyboard state of the injected input.
+    bool focused = false;  // Focus() holds, Unfocus() has not undone it
     int mouse_x = 0, mouse_y = 0;
     guint buttons = 0;  // GDK button masks held
     wchar16 typed_char = 0;  // the text of the last key down, which already typed it

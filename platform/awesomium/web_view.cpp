@@ -25,11 +25,8 @@ static const int64 main_frame_id = 1;
 
 // ---- engine signals: each only queues what the listeners are to hear ----
 
-static void on_title(GObject *, GParamSpec *, gpointer data)
+static void report_title(ViewState *v, const std::string &text)
 {
-    ViewState *v = (ViewState *)data;
-    const char *title = webkit_web_view_get_title(v->web);
-    std::string text = title ? title : "";
     if (text == v->title)
         return;  // a new document clears the title; an untitled page reports nothing
     v->title = text;
@@ -38,6 +35,58 @@ static void on_title(GObject *, GParamSpec *, gpointer data)
         if (v->view_listener)
             v->view_listener->OnChangeTitle(v->view, t);
     });
+}
+
+static void on_title(GObject *, GParamSpec *, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    const char *title = webkit_web_view_get_title(v->web);
+    report_title(v, title ? title : "");
+}
+
+// The engine passes on only the title a document has when its running task ends, so
+// a title that a script replaces at once (the page's own <title> before its first
+// script) would never be heard. Watching the document from a script world of our own
+// sees each title at the next microtask checkpoint, which the parser holds before it
+// runs a script. The page's own scripts cannot see the watcher.
+static const char title_world[] = "zandoro-title";
+static const char title_handler[] = "zandoroTitle";
+static const char title_watcher[] =
+    "(function () {"
+    "  var last = null;"
+    "  function report() {"
+    "    var title = document.title;"
+    "    if (title === last) return;"
+    "    last = title;"
+    "    window.webkit.messageHandlers.zandoroTitle.postMessage(title);"
+    "  }"
+    "  new MutationObserver(report).observe(document,"
+    "      {childList: true, characterData: true, subtree: true});"
+    "})();";
+
+static void on_title_seen(WebKitUserContentManager *, WebKitJavascriptResult *result, gpointer data)
+{
+    JSCValue *value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value))
+        return;
+    char *title = jsc_value_to_string(value);
+    report_title((ViewState *)data, title ? title : "");
+    g_free(title);
+}
+
+static WebKitUserContentManager *make_content_manager(ViewState *v)
+{
+    WebKitUserContentManager *manager = webkit_user_content_manager_new();
+    WebKitUserScript *script = webkit_user_script_new_for_world(
+        title_watcher, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        title_world, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+    std::string signal = std::string("script-message-received::") + title_handler;
+    g_signal_connect(manager, signal.c_str(), G_CALLBACK(on_title_seen), v);
+    webkit_user_content_manager_register_script_message_handler_in_world(manager, title_handler,
+                                                                         title_world);
+    return manager;
 }
 
 // The address bar shows committed URLs: a load's URL once its document is committed,
@@ -176,6 +225,49 @@ static gboolean on_context_menu(WebKitWebView *, WebKitContextMenu *, GdkEvent *
     return TRUE;
 }
 
+// A key the page leaves unhandled comes back from the engine to the view's window,
+// and the view expects to see it there once more: until it does, it takes the next
+// key for that echo and drops it. Where the window's focus is not on the view (the
+// view was unfocused, or the page has just tabbed past its last element), the window
+// would not pass the echo on, so it goes to the view directly; otherwise every other
+// key would be lost.
+static gboolean on_window_key(GtkWidget *window, GdkEventKey *event, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    if (gtk_window_get_focus(GTK_WINDOW(window)) == GTK_WIDGET(v->web))
+        return FALSE;
+    return gtk_widget_event(GTK_WIDGET(v->web), (GdkEvent *)event);
+}
+
+// The engine takes the focus from a focus event on its widget. The offscreen window
+// itself must not get one: X rejects focus requests for it.
+static void send_focus(ViewState *v, bool in)
+{
+    GtkWidget *widget = GTK_WIDGET(v->web);
+    GdkWindow *window = gtk_widget_get_window(widget);
+    if (!window)
+        return;
+    GdkEvent *e = gdk_event_new(GDK_FOCUS_CHANGE);
+    e->focus_change.window = GDK_WINDOW(g_object_ref(window));
+    e->focus_change.send_event = TRUE;
+    e->focus_change.in = in;
+    gtk_widget_send_focus_change(widget, e);
+    gdk_event_free(e);
+}
+
+// The view keeps the focus it was given whatever the page does with it: a page that
+// tabs past its ends hands it to the window, which has nothing else to give it to.
+// The page itself goes on without a focused element, as a browser's page does when
+// the focus went out to the browser, and the next Tab enters it again.
+static void on_set_focus(GtkWindow *, GtkWidget *widget, gpointer data)
+{
+    ViewState *v = (ViewState *)data;
+    if (!v->focused || widget == GTK_WIDGET(v->web))
+        return;
+    gtk_widget_grab_focus(GTK_WIDGET(v->web));
+    send_focus(v, true);
+}
+
 static gboolean on_damage(GtkWidget *, GdkEvent *, gpointer data)
 {
     ((ViewState *)data)->damaged = true;
@@ -201,8 +293,9 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     std::string agent = utf8_of(core->config.user_agent);
     if (!agent.empty())
         webkit_settings_set_user_agent(settings, agent.c_str());
-    v->web = WEBKIT_WEB_VIEW(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", core->context, "settings", settings, nullptr));
+    v->content = make_content_manager(v);
+    v->web = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", core->context, "settings",
+                                          settings, "user-content-manager", v->content, nullptr));
     g_object_unref(settings);
 
     // Transparent where the page paints nothing, so the page's own alpha reaches the
@@ -231,6 +324,9 @@ ViewState *create_view_state(CoreState *core, int width, int height)
     g_signal_connect(v->web, "context-menu", G_CALLBACK(on_context_menu), v);
     g_signal_connect(v->web, "permission-request", G_CALLBACK(on_permission), v);
     g_signal_connect(v->window, "damage-event", G_CALLBACK(on_damage), v);
+    g_signal_connect(v->window, "key-press-event", G_CALLBACK(on_window_key), v);
+    g_signal_connect(v->window, "key-release-event", G_CALLBACK(on_window_key), v);
+    g_signal_connect_after(v->window, "set-focus", G_CALLBACK(on_set_focus), v);
     gtk_widget_show_all(v->window);
 
     v->view = CoreState::make_view(v);
@@ -247,7 +343,9 @@ void destroy_view_state(ViewState *v)
             core->close_connection(core->connections[i].get());
     g_signal_handlers_disconnect_by_data(v->web, v);
     g_signal_handlers_disconnect_by_data(v->window, v);
+    g_signal_handlers_disconnect_by_data(v->content, v);
     gtk_widget_destroy(v->window);
+    g_object_unref(v->content);
     v->objects->view_alive = false;
     CoreState::free_view(v->view);
     delete v;
@@ -545,32 +643,18 @@ bool WebView::IsLoading() const
     return webkit_web_view_is_loading(state_->web);
 }
 
-// The engine takes the focus from a focus event on its widget. The offscreen window
-// itself must not get one: X rejects focus requests for it.
-static void send_focus(detail::ViewState *v, bool in)
-{
-    GtkWidget *widget = GTK_WIDGET(v->web);
-    GdkWindow *window = gtk_widget_get_window(widget);
-    if (!window)
-        return;
-    GdkEvent *e = gdk_event_new(GDK_FOCUS_CHANGE);
-    e->focus_change.window = GDK_WINDOW(g_object_ref(window));
-    e->focus_change.send_event = TRUE;
-    e->focus_change.in = in;
-    gtk_widget_send_focus_change(widget, e);
-    gdk_event_free(e);
-}
-
 void WebView::Focus()
 {
+    state_->focused = true;
     gtk_widget_grab_focus(GTK_WIDGET(state_->web));
-    send_focus(state_, true);
+    detail::send_focus(state_, true);
     state_->last_error = kError_None;
 }
 
 void WebView::Unfocus()
 {
-    send_focus(state_, false);
+    state_->focused = false;
+    detail::send_focus(state_, false);
     gtk_window_set_focus(GTK_WINDOW(state_->window), nullptr);
     state_->last_error = kError_None;
 }

@@ -11,6 +11,7 @@
 
 #include "platform/win32/win_gtk.h"
 #include "platform/win32/win_text.h"
+#include "platform/win32/win_window_state.h"
 
 namespace {
 
@@ -33,12 +34,15 @@ const BoxButton *const all_buttons[] = {&button_ok, &button_cancel, &button_yes,
 struct BoxIcon {
     const char *name;
     GtkMessageType type;
+    const char *icon_name;  // in the desktop's icon theme; null: no image
 };
 
 const BoxIcon box_icons[] = {
-    {"none", GTK_MESSAGE_OTHER},       {"error", GTK_MESSAGE_ERROR},
-    {"question", GTK_MESSAGE_QUESTION}, {"warning", GTK_MESSAGE_WARNING},
-    {"information", GTK_MESSAGE_INFO},
+    {"none", GTK_MESSAGE_OTHER, nullptr},
+    {"error", GTK_MESSAGE_ERROR, "dialog-error"},
+    {"question", GTK_MESSAGE_QUESTION, "dialog-question"},
+    {"warning", GTK_MESSAGE_WARNING, "dialog-warning"},
+    {"information", GTK_MESSAGE_INFO, "dialog-information"},
 };
 
 // In Windows' order, the first being the default.
@@ -119,16 +123,45 @@ void seam_report(const char *icon, const std::vector<const BoxButton *> &buttons
     fflush(stdout);
 }
 
+// The box's image, packed before its text; null when it has none.
+GtkImage *dialog_image(GtkDialog *dialog)
+{
+    GtkWidget *text_area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+    GList *children = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(text_area)));
+    GtkImage *image = nullptr;
+    for (GList *c = children; c && !image; c = c->next)
+        if (GTK_IS_IMAGE(c->data))
+            image = GTK_IMAGE(c->data);
+    g_list_free(children);
+    return image;
+}
+
+// The icon the box shows: the one its image names, if it is on screen and the icon
+// theme has it. Null when the box shows none.
+const char *shown_icon_name(GtkDialog *dialog)
+{
+    GtkImage *image = dialog_image(dialog);
+    if (!image || !gtk_widget_get_mapped(GTK_WIDGET(image)) ||
+        gtk_image_get_storage_type(image) != GTK_IMAGE_ICON_NAME)
+        return nullptr;
+    const gchar *name = nullptr;
+    gtk_image_get_icon_name(image, &name, nullptr);
+    GtkIconTheme *theme = gtk_icon_theme_get_for_screen(gtk_widget_get_screen(GTK_WIDGET(image)));
+    return name && gtk_icon_theme_has_icon(theme, name) ? name : nullptr;
+}
+
 struct SeamClick {
     GtkDialog *dialog;
     GtkResponseType response;
     guint source;  // the pending click, 0 once done
+    const char *shown_icon;  // as the box was when clicked
 };
 
 gboolean seam_click(gpointer data)
 {
     SeamClick *click = (SeamClick *)data;
     click->source = 0;
+    click->shown_icon = shown_icon_name(click->dialog);
     GtkWidget *button = gtk_dialog_get_widget_for_response(click->dialog, click->response);
     if (button)
         gtk_button_clicked(GTK_BUTTON(button));
@@ -142,15 +175,14 @@ void seam_on_map(GtkWidget *, gpointer data)
         click->source = g_timeout_add(50, seam_click, click);
 }
 
-// The seam's line from what GTK built, not from what it was asked for.
-void seam_report_dialog(GtkDialog *dialog, INT answer)
+// The seam's line from what GTK built and shows, not from what it was asked for.
+void seam_report_dialog(GtkDialog *dialog, const char *shown_icon, INT answer)
 {
-    GtkMessageType type = GTK_MESSAGE_OTHER;
     gchar *text = nullptr;
-    g_object_get(dialog, "message-type", &type, "text", &text, nullptr);
+    g_object_get(dialog, "text", &text, nullptr);
     const char *icon = "none";
     for (const BoxIcon &i : box_icons)
-        if (i.type == type)
+        if (shown_icon && i.icon_name && strcmp(i.icon_name, shown_icon) == 0)
             icon = i.name;
     std::vector<const BoxButton *> present;
     for (const BoxButton *b : all_buttons)
@@ -161,19 +193,33 @@ void seam_report_dialog(GtkDialog *dialog, INT answer)
     g_free(text);
 }
 
-INT run_dialog(const std::string &caption, const std::string &text, const BoxIcon &icon,
-               const std::vector<const BoxButton *> &buttons, const BoxButton *seam_answer)
+INT run_dialog(GtkWindow *owner, const std::string &caption, const std::string &text,
+               const BoxIcon &icon, const std::vector<const BoxButton *> &buttons,
+               const BoxButton *seam_answer)
 {
-    GtkWidget *widget = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, icon.type,
+    GtkWidget *widget = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, icon.type,
                                                GTK_BUTTONS_NONE, "%s", text.c_str());
     GtkDialog *dialog = GTK_DIALOG(widget);
-    gtk_window_set_title(GTK_WINDOW(widget), caption.c_str());
-    gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER);
+    GtkWindow *window = GTK_WINDOW(widget);
+    gtk_window_set_title(window, caption.c_str());
+    // A dialog to the window manager: no sizing, no maximising, kept with its owner.
+    gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_position(window, owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    // GTK 3 gives a message box no image of its own: the icon goes before the text.
+    if (icon.icon_name) {
+        GtkWidget *image = gtk_image_new_from_icon_name(icon.icon_name, GTK_ICON_SIZE_DIALOG);
+        gtk_widget_set_valign(image, GTK_ALIGN_START);
+        GtkWidget *row = gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog)));
+        gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(row), image, 0);
+        gtk_widget_show(image);
+    }
     for (const BoxButton *b : buttons)
         gtk_dialog_add_button(dialog, b->label, b->response);
     gtk_dialog_set_default_response(dialog, buttons.front()->response);
 
-    SeamClick click = {dialog, seam_answer ? seam_answer->response : GTK_RESPONSE_NONE, 0};
+    SeamClick click = {dialog, seam_answer ? seam_answer->response : GTK_RESPONSE_NONE, 0, nullptr};
     if (seam_answer)
         g_signal_connect(widget, "map", G_CALLBACK(seam_on_map), &click);
 
@@ -186,7 +232,7 @@ INT run_dialog(const std::string &caption, const std::string &text, const BoxIco
         if (b->response == response)
             answer = b->id;
     if (seam_answer)
-        seam_report_dialog(dialog, answer);
+        seam_report_dialog(dialog, click.shown_icon, answer);
     gtk_widget_destroy(widget);
     // Let the window go from the screen before the caller moves on.
     while (gtk_events_pending())
@@ -196,7 +242,7 @@ INT run_dialog(const std::string &caption, const std::string &text, const BoxIco
 
 }  // namespace
 
-INT MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type)
+INT MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     std::string text8 = win_utf8_from_wide(text);
     std::string caption8 = caption ? win_utf8_from_wide(caption) : "Error";
@@ -217,7 +263,7 @@ INT MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type)
         fprintf(stderr, "%s: %s\n", caption8.c_str(), text8.c_str());
         return 0;
     }
-    return run_dialog(caption8, text8, icon, buttons, seam_answer);
+    return run_dialog(win_gtk_window(owner), caption8, text8, icon, buttons, seam_answer);
 }
 
 static HINSTANCE shell_result(intptr_t code)

@@ -14,7 +14,8 @@
 //       not one of the box's buttons is refused on standard error and gives 0.
 //   ZANDORO_TEST_MESSAGEBOX_SHOW=1 (with the above)
 //       The real dialog is shown, and the seam clicks the answer's button once the
-//       dialog is on screen; the line then describes the dialog as GTK built it.
+//       dialog is on screen; the line then describes the dialog as GTK built and
+//       shows it (icon=none where no icon is drawn, such as a missing icon theme).
 //       Needs a display.
 //   ZANDORO_TEST_OPEN_LOG=path
 //       ShellExecuteW appends what it would open, and a newline, to that file
@@ -33,7 +34,8 @@
 // Returns the button chosen (IDOK, IDCANCEL, IDYES, IDNO); closing the box counts as
 // Cancel, or as No when there is no Cancel, or as OK for a lone OK. Returns 0 when no
 // box can be shown (no display); the text then goes to standard error.
-// The owner is not used yet: the box is a window of its own, centred on the screen.
+// A box with an owner is its dialog, centred on it; without one it is centred on the
+// screen.
 INT MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // Runs `verb` on `file`: only "open" (or a null verb) is known, and opens the URL or
