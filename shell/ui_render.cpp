@@ -42,6 +42,43 @@ void ui_overlay_put(SDL_Overlay *overlay)
     SDL_UnlockYUVOverlay(overlay);
 }
 
+// The overlay holds a frame: ui_repaint may show it again.
+static bool overlay_shown;
+
+// Black on the screen surface right of and below the picture, and shown: what a
+// change of size or an uncovering would otherwise leave white or stale there.
+static void show_surround(const SDL_Rect &picture)
+{
+    int w = sdl_screen->w, h = sdl_screen->h;
+    int pw = std::min((int)picture.w, w), ph = std::min((int)picture.h, h);
+    SDL_Rect strips[2];
+    int n = 0;
+    if (pw < w)
+        strips[n++] = {(Sint16)pw, 0, (Uint16)(w - pw), (Uint16)ph};
+    if (ph < h)
+        strips[n++] = {0, (Sint16)ph, (Uint16)w, (Uint16)(h - ph)};
+    Uint32 black = SDL_MapRGB(sdl_screen->format, 0, 0, 0);
+    for (int i = 0; i < n; i++)
+        SDL_FillRect(sdl_screen, &strips[i], black);
+    if (n)
+        SDL_UpdateRects(sdl_screen, n, strips);
+}
+
+void ui_repaint()
+{
+    if (!sdl_screen)
+        return;
+    SDL_Rect rect = ui_display_rect();
+    show_surround(rect);
+    if (yuv_overlay && overlay_shown) {
+        SDL_DisplayYUVOverlay(yuv_overlay, &rect);
+    } else {
+        Uint32 black = SDL_MapRGB(sdl_screen->format, 0, 0, 0);
+        SDL_FillRect(sdl_screen, &rect, black);
+        SDL_UpdateRect(sdl_screen, 0, 0, 0, 0);
+    }
+}
+
 SDL_Rect ui_display_rect()
 {
     double scale = view_scale / 100.0;
@@ -86,7 +123,11 @@ void ui_render()
     if (yuv_overlay) {
         ui_overlay_put(yuv_overlay);
         SDL_Rect rect = ui_display_rect();
+        // A redraw follows a change of the screen's geometry: the rest of it too.
+        if (ui_redraw_pending)
+            show_surround(rect);
         SDL_DisplayYUVOverlay(yuv_overlay, &rect);
+        overlay_shown = true;
     }
     // A picture finished since the flag was read goes out with the next one.
     ui_redraw_pending = 0;

@@ -33,3 +33,7 @@ void ui_overlay_put(SDL_Overlay *overlay);
 // Where the overlay is shown: the top-left corner of the screen, W x H at view_scale
 // percent, truncated toward zero.
 SDL_Rect ui_display_rect();
+
+// The whole client area again, at once: the overlay as last shown (nothing before the
+// first frame) and black around it. For WM_PAINT, when part of the window was uncovered.
+void ui_repaint();
