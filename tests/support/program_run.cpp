@@ -685,7 +685,7 @@ void ProgramTest::SetUp()
     std::string why = program_missing();
     if (!why.empty())
         GTEST_SKIP() << why;
-    if (!x_session_start(&x_, window_manager(), &why))
+    if (!x_session_start(&x_, window_manager(), &why, screen()))
         GTEST_SKIP() << why;
 }
 

@@ -213,6 +213,8 @@ protected:
     void TearDown() override;
     // Whether the display has openbox on it.
     virtual bool window_manager() const { return false; }
+    // The screen's size and depth, as Xvfb takes it.
+    virtual const char *screen() const { return "1920x1080x24"; }
     // body in a netns_run child; its figures are passed on and it must end cleanly.
     void run_in_netns(const std::function<void()> &body, int timeout_ms);
     XSession x_;
