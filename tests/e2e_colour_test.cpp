@@ -86,7 +86,7 @@ TEST_F(E2eColour, PortalColoursAndColourBarsShowAsAskedAndAsFfmpegDecodesThem)
             // anything the page or a black picture gives).
             Screenshot shot;
             bool up = false;
-            long long end = program_now_ms() + 20000;
+            long long end = program_now_ms() + 45000;
             while (!up && program_now_ms() < end) {
                 main_window_update(&w);
                 if (screenshot_take(&shot, &w)) {

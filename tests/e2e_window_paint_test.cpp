@@ -27,7 +27,7 @@ int distance(Rgb a, Rgb b)
 }
 
 // The client area settles at width x height (0: any), read again each time.
-bool client_settles(MainWindow *w, int width, int height, int timeout_ms = 10000)
+bool client_settles(MainWindow *w, int width, int height, int timeout_ms = 20000)
 {
     long long end = program_now_ms() + timeout_ms;
     for (;;) {
@@ -86,7 +86,7 @@ std::string mismatches(const Screenshot &first, const MainWindow &w0, const Scre
 std::string settled_mismatches(const Screenshot &first, const MainWindow &w0, MainWindow *w, int scale)
 {
     std::string last;
-    long long end = program_now_ms() + 5000;
+    long long end = program_now_ms() + 15000;
     for (;;) {
         Screenshot shot;
         main_window_update(w);
@@ -110,7 +110,7 @@ TEST_P(WindowPaint, ScaleFullScreenAndMaximiseRedrawTheWholeClientAreaBlackAroun
             ASSERT_TRUE(demo.start());
             MainWindow &w = demo.window;
             Screenshot first;
-            ASSERT_GE(wait_for_colour(w, 600, 6, top_bar, 15000, &first), 0)
+            ASSERT_GE(wait_for_colour(w, 600, 6, top_bar, 45000, &first), 0)
                 << rgb_text(client_pixel(first, w, 600, 6)) << demo.program.out() << demo.program.err();
             ASSERT_TRUE(client_settles(&w, 1024, 576)) << w.width << "x" << w.height;
             usleep(500000);  // the portal's last paint of its start
@@ -154,7 +154,7 @@ TEST_P(WindowPaint, ScaleFullScreenAndMaximiseRedrawTheWholeClientAreaBlackAroun
             // The system's close command (no menu in full screen).
             EXPECT_EQ(demo.program.stop(), 0) << demo.program.err();
         },
-        120000);
+        115000);
 }
 
 std::string wm_name(const testing::TestParamInfo<bool> &info)
