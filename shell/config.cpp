@@ -90,6 +90,14 @@ bool config_video_size_usable()
                 PlayerConfig.video_w, PlayerConfig.video_h);
         return false;
     }
+    // Beyond this the window would flash up and fail inside GTK, X or SDL with no word of why.
+    if (PlayerConfig.video_w > config_video_size_max || PlayerConfig.video_h > config_video_size_max) {
+        fprintf(stderr,
+                "config.dat: video_w and video_h must be at most %d, the largest picture the display can hold "
+                "(got %d x %d)\n",
+                config_video_size_max, PlayerConfig.video_w, PlayerConfig.video_h);
+        return false;
+    }
     return true;
 }
 

@@ -156,6 +156,9 @@ LRESULT CALLBACK ui_wnd_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
             break;
         }
         return 0;
+    case WM_PAINT:
+        ui_repaint();
+        return 0;
     case WM_TIMER: {
         if (app_started)
             ui_render();

@@ -1,5 +1,6 @@
 #include "shell/ui_render.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,6 +25,33 @@ static void copy_plane(uint8_t *dst, int dst_pitch, const uint8_t *src, int src_
         memcpy(dst + (size_t)y * dst_pitch, src + (size_t)y * src_pitch, (size_t)width);
 }
 
+// The same copy, each sample through `table`.
+static void map_plane(uint8_t *dst, int dst_pitch, const uint8_t *src, int src_pitch, int width, int rows,
+                      const uint8_t *table)
+{
+    for (int y = 0; y < rows; y++) {
+        uint8_t *d = dst + (size_t)y * dst_pitch;
+        const uint8_t *s = src + (size_t)y * src_pitch;
+        for (int x = 0; x < width; x++)
+            d[x] = table[s[x]];
+    }
+}
+
+UiFullRange ui_full_range_make()
+{
+    UiFullRange t;
+    for (int v = 0; v < 256; v++) {
+        // Rounded to nearest, then clipped: foot- and headroom samples become 0 and 255.
+        int y = (int)lround((v - 16) * 255.0 / 219.0);
+        int c = (int)lround((v - 128) * 255.0 / 224.0) + 128;
+        t.luma[v] = (uint8_t)std::min(std::max(y, 0), 255);
+        t.chroma[v] = (uint8_t)std::min(std::max(c, 0), 255);
+    }
+    return t;
+}
+
+static const UiFullRange full_range = ui_full_range_make();
+
 void ui_overlay_put(SDL_Overlay *overlay)
 {
     if (!overlay || overlay->planes < 3 || SDL_LockYUVOverlay(overlay) < 0)
@@ -32,14 +60,60 @@ void ui_overlay_put(SDL_Overlay *overlay)
     int h = std::min(PlayerConfig.video_h, (int)overlay->h);
     int cw = (w + 1) / 2, ch = (h + 1) / 2;
     const AVFrame *c = CompositePicture;
-    copy_plane(overlay->pixels[0], overlay->pitches[0], c->data[0], c->linesize[0],
-               std::min(w, (int)overlay->pitches[0]), h);
+    int widths[3] = {std::min(w, (int)overlay->pitches[0]), std::min(cw, (int)overlay->pitches[1]),
+                     std::min(cw, (int)overlay->pitches[2])};
+    int rows[3] = {h, ch, ch};
     // YV12 keeps V before U.
-    copy_plane(overlay->pixels[1], overlay->pitches[1], c->data[2], c->linesize[2],
-               std::min(cw, (int)overlay->pitches[1]), ch);
-    copy_plane(overlay->pixels[2], overlay->pitches[2], c->data[1], c->linesize[1],
-               std::min(cw, (int)overlay->pitches[2]), ch);
+    const int from[3] = {0, 2, 1};
+    for (int p = 0; p < 3; p++) {
+        const uint8_t *src = c->data[from[p]];
+        int src_pitch = c->linesize[from[p]];
+        // SDL's own converter (no XVideo: Xvfb, VNC, remote desktops, ssh) takes the
+        // samples as full range; a hardware overlay takes them as they are.
+        if (overlay->hw_overlay)
+            copy_plane(overlay->pixels[p], overlay->pitches[p], src, src_pitch, widths[p], rows[p]);
+        else
+            map_plane(overlay->pixels[p], overlay->pitches[p], src, src_pitch, widths[p], rows[p],
+                      p ? full_range.chroma : full_range.luma);
+    }
     SDL_UnlockYUVOverlay(overlay);
+}
+
+// The overlay holds a frame: ui_repaint may show it again.
+static bool overlay_shown;
+
+// Black on the screen surface right of and below the picture, and shown: what a
+// change of size or an uncovering would otherwise leave white or stale there.
+static void show_surround(const SDL_Rect &picture)
+{
+    int w = sdl_screen->w, h = sdl_screen->h;
+    int pw = std::min((int)picture.w, w), ph = std::min((int)picture.h, h);
+    SDL_Rect strips[2];
+    int n = 0;
+    if (pw < w)
+        strips[n++] = {(Sint16)pw, 0, (Uint16)(w - pw), (Uint16)ph};
+    if (ph < h)
+        strips[n++] = {0, (Sint16)ph, (Uint16)w, (Uint16)(h - ph)};
+    Uint32 black = SDL_MapRGB(sdl_screen->format, 0, 0, 0);
+    for (int i = 0; i < n; i++)
+        SDL_FillRect(sdl_screen, &strips[i], black);
+    if (n)
+        SDL_UpdateRects(sdl_screen, n, strips);
+}
+
+void ui_repaint()
+{
+    if (!sdl_screen)
+        return;
+    SDL_Rect rect = ui_display_rect();
+    show_surround(rect);
+    if (yuv_overlay && overlay_shown) {
+        SDL_DisplayYUVOverlay(yuv_overlay, &rect);
+    } else {
+        Uint32 black = SDL_MapRGB(sdl_screen->format, 0, 0, 0);
+        SDL_FillRect(sdl_screen, &rect, black);
+        SDL_UpdateRect(sdl_screen, 0, 0, 0, 0);
+    }
 }
 
 SDL_Rect ui_display_rect()
@@ -86,7 +160,11 @@ void ui_render()
     if (yuv_overlay) {
         ui_overlay_put(yuv_overlay);
         SDL_Rect rect = ui_display_rect();
+        // A redraw follows a change of the screen's geometry: the rest of it too.
+        if (ui_redraw_pending)
+            show_surround(rect);
         SDL_DisplayYUVOverlay(yuv_overlay, &rect);
+        overlay_shown = true;
     }
     // A picture finished since the flag was read goes out with the next one.
     ui_redraw_pending = 0;

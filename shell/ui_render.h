@@ -27,9 +27,22 @@ extern SwsContext *output_sws;
 void ui_render();
 
 // Copies the W x H of CompositePicture into `overlay` (YV12: planes Y, V, U), each
-// plane at the overlay's pitch and within the overlay's size.
+// plane at the overlay's pitch and within the overlay's size. A software overlay
+// (hw_overlay 0) gets the samples in full range (UiFullRange): SDL converts it to RGB
+// with full-range formulas, where video-range samples would show washed out.
 void ui_overlay_put(SDL_Overlay *overlay);
+
+// Video range to full range, one lookup per sample: luma (Y - 16) x 255 / 219 and chroma
+// (C - 128) x 255 / 224 + 128, rounded and clipped to 0..255.
+struct UiFullRange {
+    uint8_t luma[256], chroma[256];
+};
+UiFullRange ui_full_range_make();
 
 // Where the overlay is shown: the top-left corner of the screen, W x H at view_scale
 // percent, truncated toward zero.
 SDL_Rect ui_display_rect();
+
+// The whole client area again, at once: the overlay as last shown (nothing before the
+// first frame) and black around it. For WM_PAINT, when part of the window was uncovered.
+void ui_repaint();

@@ -141,10 +141,27 @@ TEST_F(ConfigTest, MissingFileEndsTheProgram)
 
 TEST_F(ConfigTest, UnusableVideoSizeEndsTheProgram)
 {
-    for (const char *text : {"video_w:0\n", "video_h:-5\n", "video_w:wide\n"}) {
-        write_config(text);
+    struct Case {
+        const char *text, *line;
+    } cases[] = {
+        {"video_w:0\n", "video_w and video_h must be positive"},
+        {"video_h:-5\n", "video_w and video_h must be positive"},
+        {"video_w:wide\n", "video_w and video_h must be positive"},
+        {"video_w:99999\n", "video_w and video_h must be at most 16383, .* \\(got 99999 x 576\\)"},
+        {"video_w:16384\n", "must be at most 16383"},
+        {"video_h:16384\n", "must be at most 16383"},
+    };
+    for (const Case &c : cases) {
+        write_config(c.text);
         config_defaults();
-        EXPECT_EXIT(config_read(), testing::ExitedWithCode(1), "video_w and video_h must be positive")
-            << text;
+        EXPECT_EXIT(config_read(), testing::ExitedWithCode(1), c.line) << c.text;
     }
+    // The largest size SDL can show is still taken.
+    write_config("video_w:16383\nvideo_h:16383\n");
+    config_defaults();
+    capture_stdout_begin();
+    config_read();
+    capture_stdout_end();
+    EXPECT_EQ(PlayerConfig.video_w, 16383);
+    EXPECT_EQ(PlayerConfig.video_h, 16383);
 }

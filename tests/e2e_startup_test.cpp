@@ -3,7 +3,8 @@
 // asked for channel 1, the channel's picture shows through the key-colour area with the
 // portal's opaque top bar over it; the composite sits at the client area's top-left at
 // 100 % and at 50 % (View > 50%), and again at 100 %, where the client is the full
-// video size. File > Exit ends it with 0.
+// video size. File > Exit ends it with 0. A video size the display cannot hold ends the
+// program with one plain line before any window or request.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -112,6 +113,26 @@ TEST_F(E2eStartup, PortalThenVideoThroughTheKeyColourAtTopLeftAt100And50Percent)
             EXPECT_TRUE(demo.exit_from_menu());
         },
         90000);
+}
+
+TEST_F(E2eStartup, AVideoSizeTheDisplayCannotHoldEndsWithOneLineBeforeAnyWindow)
+{
+    run_in_netns(
+        [] {
+            DemoRun demo("video_w:99999\nvideo_h:576\n", false);
+            ASSERT_TRUE(demo.start("", {}, false));
+            int code = demo.program.wait_exit(30000);
+            std::string err = demo.program.err();
+            EXPECT_EQ(code, 1) << err;
+            EXPECT_EQ(err,
+                      "config.dat: video_w and video_h must be at most 16383, the largest picture the display "
+                      "can hold (got 99999 x 576)\n");
+            EXPECT_EQ(count_of(err, "Gdk"), 0) << err;
+            // Ended before the version check, so before any window could be made.
+            EXPECT_EQ(count_of(demo.server.log(), "version check:"), 0) << demo.server.log();
+            EXPECT_EQ(x_command("xdotool search --name '^Tarnell$'"), "");
+        },
+        60000);
 }
 
 }  // namespace

@@ -438,11 +438,14 @@ TEST_F(UiComposeTest, TickShowsAFrameOnlyForANewPictureOrARedraw)
     EXPECT_LT(g, 25);
     EXPECT_LT(b, 25) << "U and V swapped would show blue";
 
-    // The overlay holds the planes in YV12 order, each row at the overlay's pitch.
+    // The overlay holds the planes in YV12 order, each row at the overlay's pitch; the
+    // dummy driver's overlay is a software one, so in full range.
+    ASSERT_EQ(yuv_overlay->hw_overlay, 0u);
+    const UiFullRange full = ui_full_range_make();
     ASSERT_EQ(SDL_LockYUVOverlay(yuv_overlay), 0);
-    EXPECT_EQ(yuv_overlay->pixels[0][yuv_overlay->pitches[0] * (h - 1) + w - 1], 81);
-    EXPECT_EQ(yuv_overlay->pixels[1][yuv_overlay->pitches[1] * (h / 2 - 1) + w / 2 - 1], 240);
-    EXPECT_EQ(yuv_overlay->pixels[2][yuv_overlay->pitches[2] * (h / 2 - 1) + w / 2 - 1], 90);
+    EXPECT_EQ(yuv_overlay->pixels[0][yuv_overlay->pitches[0] * (h - 1) + w - 1], full.luma[81]);
+    EXPECT_EQ(yuv_overlay->pixels[1][yuv_overlay->pitches[1] * (h / 2 - 1) + w / 2 - 1], full.chroma[240]);
+    EXPECT_EQ(yuv_overlay->pixels[2][yuv_overlay->pitches[2] * (h / 2 - 1) + w / 2 - 1], full.chroma[90]);
     SDL_UnlockYUVOverlay(yuv_overlay);
 
     clear_screen();
@@ -490,6 +493,70 @@ TEST_F(UiComposeTest, OverlayIsShownAtTheTopLeftAtViewScale)
     SDL_Rect rect = ui_display_rect();
     EXPECT_EQ(rect.w, 1914);
     EXPECT_EQ(rect.h, 1077);
+}
+
+TEST(UiFullRange, VideoRangeStretchesToFullRangeRoundedAndClipped)
+{
+    const UiFullRange t = ui_full_range_make();
+    struct Case {
+        int in, luma, chroma;
+    } cases[] = {
+        {0, 0, 0},       {15, 0, 0},       {16, 0, 0},     {17, 1, 2},       {126, 128, 126},
+        {128, 130, 128}, {129, 132, 129}, {235, 255, 250}, {240, 255, 255}, {255, 255, 255},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(t.luma[c.in], c.luma) << c.in;
+        EXPECT_EQ(t.chroma[c.in], c.chroma) << c.in;
+    }
+    for (int v = 1; v < 256; v++) {
+        EXPECT_GE(t.luma[v], t.luma[v - 1]) << v;
+        EXPECT_GE(t.chroma[v], t.chroma[v - 1]) << v;
+    }
+}
+
+TEST_F(UiComposeTest, RedrawAndRepaintShowThePictureWithBlackAroundIt)
+{
+    const int w = 64, h = 32;
+    ASSERT_NO_FATAL_FAILURE(screen(w, h));
+    video_started = 1;
+    fill_picture(OutputPicture, w, h, 81, 90, 240);  // red
+    view_scale = 50;
+    auto red_inside_black_around = [&](const char *what) {
+        Uint8 r, g, b;
+        screen_rgb(w / 2 - 1, h / 2 - 1, &r, &g, &b);
+        EXPECT_GT(r, 200) << what;
+        for (auto [x, y] : {std::make_pair(w / 2, 0), std::make_pair(w - 1, h / 2 - 1), std::make_pair(0, h / 2),
+                            std::make_pair(w - 1, h - 1)}) {
+            screen_rgb(x, y, &r, &g, &b);
+            EXPECT_EQ(r + g + b, 0) << what << " at " << x << "," << y;
+        }
+    };
+
+    // A new picture alone touches only the picture.
+    clear_screen();
+    MediaControl->new_picture = 1;
+    ui_render();
+    EXPECT_TRUE(screen_untouched(w - 1, h - 1));
+
+    clear_screen();
+    ui_redraw_pending = 1;
+    ui_render();
+    red_inside_black_around("redraw");
+
+    // An uncovering: the last frame again, no tick needed.
+    clear_screen();
+    ui_repaint();
+    red_inside_black_around("repaint");
+
+    // Before any frame, a repaint is black all over.
+    SDL_FreeYUVOverlay(yuv_overlay);
+    yuv_overlay = nullptr;
+    clear_screen();
+    ui_repaint();
+    Uint8 r, g, b;
+    screen_rgb(0, 0, &r, &g, &b);
+    EXPECT_EQ(r + g + b, 0);
+    view_scale = 100;
 }
 
 TEST_F(UiComposeTest, OddSizesStayInsideEveryPlane)

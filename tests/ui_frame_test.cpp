@@ -140,10 +140,14 @@ TEST(UiFrame, PortalOverPlayingVideo)
     EXPECT_NEAR(at(CompositePicture, 2, in_x / 2, in_y / 2), 119, 2);
     for (auto p : {std::make_pair(box_x, box_y), std::make_pair(box_x + box_w - 1, box_y + box_h - 1)})
         EXPECT_EQ(at(CompositePicture, 0, p.first, p.second), at(UiPicture, 0, p.first, p.second));
-    // What the overlay was given is that frame.
+    // What the overlay was given is that frame, in full range on the dummy driver's
+    // software overlay.
+    const UiFullRange full = ui_full_range_make();
+    ASSERT_EQ(yuv_overlay->hw_overlay, 0u);
     ASSERT_EQ(SDL_LockYUVOverlay(yuv_overlay), 0);
-    EXPECT_EQ(yuv_overlay->pixels[0][yuv_overlay->pitches[0] * in_y + in_x], at(CompositePicture, 0, in_x, in_y));
-    EXPECT_EQ(yuv_overlay->pixels[1][yuv_overlay->pitches[1] * 20 + 31], at(CompositePicture, 2, 31, 20));
+    EXPECT_EQ(yuv_overlay->pixels[0][yuv_overlay->pitches[0] * in_y + in_x],
+              full.luma[at(CompositePicture, 0, in_x, in_y)]);
+    EXPECT_EQ(yuv_overlay->pixels[1][yuv_overlay->pitches[1] * 20 + 31], full.chroma[at(CompositePicture, 2, 31, 20)]);
     SDL_UnlockYUVOverlay(yuv_overlay);
 
     capture_stdout_begin();

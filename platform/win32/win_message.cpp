@@ -63,6 +63,20 @@ bool take(MSG *msg, bool remove)
             quit_pending = false;
         return true;
     }
+    // Windows gives WM_PAINT after the posted messages and before the timers; taking
+    // it validates the window (there is no BeginPaint here).
+    for (WinWindow *w : win_windows()) {
+        if (!w->paint_due || w->destroyed)
+            continue;
+        *msg = MSG{w->handle, WM_PAINT, 0, 0, now_ms(), {0, 0}};
+        if (remove) {
+            w->paint_due = false;
+            // GTK's black reaches the server before what the window paints: SDL draws
+            // through a connection of its own, and would otherwise be painted over.
+            gdk_display_sync(gtk_widget_get_display(w->toplevel));
+        }
+        return true;
+    }
     for (Timer *t : timers) {
         if (!t->due)
             continue;
@@ -79,6 +93,12 @@ bool take(MSG *msg, bool remove)
 void win_post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 {
     posted.push_back(MSG{hwnd, message, wparam, lparam, now_ms(), {0, 0}});
+    g_main_context_wakeup(nullptr);
+}
+
+void win_invalidate(WinWindow *w)
+{
+    w->paint_due = true;
     g_main_context_wakeup(nullptr);
 }
 

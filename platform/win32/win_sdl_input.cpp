@@ -11,9 +11,9 @@
 //   beyond) as X numbers them; the wheel as buttons 4 to 7 pressed and released.
 // - active events: input focus (the area's keyboard focus), mouse focus (the pointer
 //   entering and leaving) and the application's activity (minimised or not).
-// An expose of the area has SDL show its screen surface again, which is what SDL's X11
-// back end does for a window of its own (a menu or dialog closing over the picture
-// leaves nothing behind).
+// WM_PAINT's default handling has SDL show its screen surface again, which is what SDL's
+// X11 back end does on an expose of a window of its own (a menu or dialog closing over
+// the picture leaves nothing behind).
 #include <SDL.h>
 #include <stdlib.h>
 #include <string.h>

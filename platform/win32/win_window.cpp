@@ -96,10 +96,15 @@ gboolean on_first_map(GtkWidget *toplevel, GdkEvent *, gpointer)
     return FALSE;
 }
 
-// SDL draws into the client area; GTK must not paint over it.
-gboolean on_client_draw(GtkWidget *, cairo_t *, gpointer data)
+// SDL draws into the client area. GTK paints an uncovered part once more after this,
+// over anything drawn here, so it paints black (never the theme's white), and the window
+// gets WM_PAINT once GTK is done, to draw its picture again.
+gboolean on_client_draw(GtkWidget *, cairo_t *cr, gpointer data)
 {
-    win_sdl_exposed(win_window_get((HWND)data));
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    if (WinWindow *w = win_window_get((HWND)data))
+        win_invalidate(w);
     return TRUE;
 }
 
@@ -374,6 +379,10 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wparam, LPARAM)
     switch (message) {
     case WM_CLOSE:
         DestroyWindow(hwnd);
+        return 0;
+    case WM_PAINT:
+        if (WinWindow *w = win_window_get(hwnd))
+            win_sdl_exposed(w);
         return 0;
     case WM_ACTIVATE:
         // An activated window takes the keyboard in its client area.

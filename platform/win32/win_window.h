@@ -19,8 +19,10 @@
 //   GTK callback: the program sees everything through GetMessageW / PeekMessageW
 //   and DispatchMessageW, so modal loops keep every window's timers going.
 // - Input on the client area of the window that SDL_WINDOWID names, once SDL's video
-//   is up, becomes SDL events, and an expose there has SDL show its screen again
-//   (win_sdl_input.cpp). DestroyWindow on that window shuts SDL's video down first,
+//   is up, becomes SDL events (win_sdl_input.cpp). GTK paints an uncovered part of a
+//   client area black, and the window then gets WM_PAINT (after the posted messages,
+//   before the timers; validated when it is taken), whose default handling has SDL
+//   show its screen surface there again. DestroyWindow on that window shuts SDL's video down first,
 //   before the X window goes away.
 #pragma once
 
@@ -277,7 +279,8 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_QUIT with this code comes once the posted messages before it are taken.
 void PostQuitMessage(int exit_code);
 
-// WM_CLOSE destroys the window; everything else gives 0.
+// WM_CLOSE destroys the window; WM_PAINT on the window SDL draws into has SDL show its
+// screen surface again; everything else gives 0.
 LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Every `elapse` milliseconds marks the timer due; a due timer gives one WM_TIMER

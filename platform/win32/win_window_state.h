@@ -31,6 +31,7 @@ struct WinWindow {
     RECT normal;           // the rectangle while neither minimised nor maximised
     bool iconified, maximized;
     bool destroyed;        // DestroyWindow has run; the record goes when GTK lets go
+    bool paint_due;        // the client area was uncovered: WM_PAINT comes next
 
     bool dialog_ended;
     INT_PTR dialog_result;
@@ -61,6 +62,9 @@ LRESULT win_dialog_call(WinWindow *w, UINT message, WPARAM wparam, LPARAM lparam
 void win_post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // A queued WM_ACTIVATE for that window that says inactive now says minimised too.
 void win_mark_queued_deactivation_minimised(HWND hwnd);
+// Part of the client area was uncovered and painted black by GTK: the window gets one
+// WM_PAINT when the queue holds no posted message, before any timer's WM_TIMER.
+void win_invalidate(WinWindow *w);
 // Drops the window's queued messages and kills its timers.
 void win_forget_window_messages(HWND hwnd);
 // Takes (or with remove false, looks at) the next message; waits for one when wait.
@@ -72,8 +76,8 @@ void win_menu_detach(WinMenu *menu);
 
 // SDL input on a frame's client area (win_sdl_input.cpp).
 void win_sdl_input_attach(WinWindow *w);
-// Part of the client area was uncovered: SDL shows its screen there again, as its
-// own X11 back end does on an expose.
+// WM_PAINT's default handling: SDL shows its screen surface again, as its own X11 back
+// end does on an expose (a hardware overlay's picture is not in it).
 void win_sdl_exposed(WinWindow *w);
 // The window was minimised (false) or brought back (true).
 void win_sdl_app_active(WinWindow *w, bool active);

@@ -137,11 +137,9 @@ bool screenshot_take(Screenshot *shot, const MainWindow *window = nullptr);
 // Also keeps it as a PNG in $ZANDORO_E2E_SHOTS/name.png when that variable is set.
 void screenshot_keep(const std::string &name);
 
-// Whether a pixel on screen shows colour `want`, within tol per component. The picture
-// reaches the screen through SDL 1.2's YV12 overlay; without the X video extension
-// (Xvfb has none) SDL converts it in software, treating the video-range luma as full
-// range, which lifts dark colours and dims bright ones by up to about 20. Either
-// rendering of `want` counts.
+// Whether a pixel on screen shows colour `want`, within tol per component. Without the X
+// video extension (Xvfb has none) SDL converts the overlay in software; the program hands
+// it full-range samples there, so the colours show as asked, not washed out.
 bool colour_shows(Rgb seen, uint32_t want, int tol);
 // The client-area pixel (cx, cy) of window in shot.
 Rgb client_pixel(const Screenshot &shot, const MainWindow &window, int cx, int cy);
@@ -213,6 +211,8 @@ protected:
     void TearDown() override;
     // Whether the display has openbox on it.
     virtual bool window_manager() const { return false; }
+    // The screen's size and depth, as Xvfb takes it.
+    virtual const char *screen() const { return "1920x1080x24"; }
     // body in a netns_run child; its figures are passed on and it must end cleanly.
     void run_in_netns(const std::function<void()> &body, int timeout_ms);
     XSession x_;

@@ -54,7 +54,7 @@ void end(pid_t *pid)
 
 }  // namespace
 
-bool x_session_start(XSession *session, bool window_manager, std::string *why)
+bool x_session_start(XSession *session, bool window_manager, std::string *why, const char *screen)
 {
     int fds[2];
     if (pipe(fds) != 0) {
@@ -64,7 +64,7 @@ bool x_session_start(XSession *session, bool window_manager, std::string *why)
     // -noreset: by default the server resets when its last client leaves, and a client
     // connecting meanwhile is refused, which a test's quick succession of tools (xdotool,
     // import, the program) meets now and then.
-    session->xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1080x24",
+    session->xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
                            "-nolisten", "tcp", "-noreset"},
                           "", fds[1]);
     close(fds[1]);

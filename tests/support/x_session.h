@@ -15,8 +15,10 @@ struct XSession {
 };
 
 // Starts the server (and the window manager, waiting until it has taken the screen)
-// and points DISPLAY at it in this process. False with *why when that fails.
-bool x_session_start(XSession *session, bool window_manager, std::string *why);
+// and points DISPLAY at it in this process. False with *why when that fails. The screen
+// is 1920 x 1080 unless `screen` ("WxHxD") says otherwise.
+bool x_session_start(XSession *session, bool window_manager, std::string *why,
+                     const char *screen = "1920x1080x24");
 // Ends what x_session_start started.
 void x_session_stop(XSession *session);
 
