@@ -39,7 +39,9 @@ InputKind decode_parse_url(PlaybackState *state)
             group_len = sizeof state->mcast_group - 1;
         memcpy(state->mcast_group, rest, group_len);
         state->mcast_group[group_len] = 0;
-        state->mcast_port = colon ? atoi(colon + 1) : default_mcast_port;
+        // Read as atoi reads, but defined for digits past any int (a page's URL): strtol
+        // stops at its limit, and the port is used modulo 65536 anyway.
+        state->mcast_port = colon ? (int32_t)strtol(colon + 1, nullptr, 10) : default_mcast_port;
         printf("decode_thread: mcast(%s:%d)\n", state->mcast_group, state->mcast_port);
         if (!PlayerConfig.fake_mcast[0])
             return input_socket;
@@ -189,14 +191,16 @@ void *decode_thread(void *arg)
             }
             if (kind == input_file)
                 decode_read_file(state, fd, buffer);
-            else
+            else if (sock != INVALID_SOCKET)
                 decode_read_socket(state, sock, buffer, start_time);
+            else
+                Sleep(10);  // not joined: like a file that cannot be opened, it waits for the stop
         }
     }
 
     if (kind == input_file && fd >= 0)
         _close(fd);
-    if (kind == input_socket) {
+    if (kind == input_socket && sock != INVALID_SOCKET) {
         mcast_leave(sock, state->mcast_group);
         amt_teardown_active();
     }
