@@ -1,5 +1,6 @@
 #include "engine/decode_thread.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -70,15 +71,20 @@ bool decode_queues_full(const PlaybackState *state)
 
 // A page chooses the path. A pipe, a terminal or a device would block the open or the
 // reads, and a playback blocked there never sees its stop, so only a regular file is
-// opened; anything else counts as a file that cannot be opened.
-static int decode_open_file(const char *path)
+// opened; anything else counts as a file that cannot be opened. *err: the system's
+// error when the open itself failed, else 0.
+static int decode_open_file(const char *path, int *err)
 {
+    *err = 0;
     struct stat st;
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         printf("decode_thread: %s is not a regular file\n", path);
         return -1;
     }
-    return _open(path, _O_RDONLY | _O_BINARY);
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        *err = errno;
+    return fd;
 }
 
 // At the end of the file, or without one, a pass only waits: a live player keeps the
@@ -174,9 +180,13 @@ void *decode_thread(void *arg)
     int fd = -1;
     SOCKET sock = INVALID_SOCKET;
     if (kind == input_file) {
-        fd = decode_open_file(state->file_path);
+        int err;
+        fd = decode_open_file(state->file_path, &err);
         if (strncmp(state->url, "file:", 5) == 0)
             printf("decode_thread: rx_fd = %d\n", fd);
+        // Otherwise a path that cannot be opened shows only as a black picture.
+        if (err)
+            printf("decode_thread: cannot open %s: %s\n", state->file_path, strerror(err));
     } else if (kind == input_socket) {
         sock = mcast_join(state->mcast_group, state->mcast_port);
     }
