@@ -191,7 +191,11 @@ TEST(PlaybackE2e, WithoutASoundDeviceThePicturesArePacedAndTheNextPlaybackTriesA
     std::string err = capture_stderr_end();
     ASSERT_TRUE(w.stopped);
     EXPECT_EQ(count_of(err, "SDL_OpenAudioDevice: "), 1u) << err;
-    expect_paced(w);
+    // Pictures keep coming to the end, and no faster than the stream's 25 a second (with
+    // room for the catch-up after the start): the clock paces them without audio.
+    EXPECT_GT(w.shown.size(), 60u);
+    EXPECT_LT(w.shown.size(), 6.5 * 25 + 25);
+    EXPECT_GT(w.shown.empty() ? 0.0 : w.shown.back(), 5.5) << "the pictures stopped";
     EXPECT_EQ(w.loudest, 0) << "sound without a device";
 
     setenv("SDL_AUDIODRIVER", "dummy", 1);
