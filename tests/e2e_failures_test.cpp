@@ -60,6 +60,12 @@ struct Portal {
     std::string channel(int n) { return "file:" + streams + "/239.1.1." + std::to_string(n) + ".ts"; }
 };
 
+// The end of the program's log, for a failure message.
+std::string log_tail(const std::string &out)
+{
+    return out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+}
+
 // Still running 5 s after a failure: it did not end on the way.
 testing::AssertionResult runs_on(ProgramRun &program)
 {
@@ -103,7 +109,7 @@ TEST_F(E2eFailures, FailedJoinsOnAnOfflineMachineLeaveTheProgramPlaying)
             EXPECT_EQ(count_of(program.out(), "trying AMT"), 0);
 
             main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(30000), 0) << program.err();
+            EXPECT_EQ(program.wait_exit(30000), 0) << program.err() << log_tail(program.out());
             EXPECT_EQ(sanitizer_report(program.err()), "");
         },
         110000);  // inside ctest's 120 s
@@ -133,7 +139,7 @@ TEST_F(E2eFailures, WithoutASoundDeviceThePicturePlaysAndTheNextPlaybackTriesAga
             EXPECT_EQ(count_of(program.err(), "SDL_OpenAudioDevice: "), 2) << program.err();
 
             main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(30000), 0) << program.err();
+            EXPECT_EQ(program.wait_exit(30000), 0) << program.err() << log_tail(program.out());
             EXPECT_EQ(sanitizer_report(program.err()), "");
         },
         110000);  // inside ctest's 120 s
