@@ -49,9 +49,9 @@ double audio_device_delay_of(const struct SDL_AudioSpec *granted);
 // SDL's callback: fills the whole device buffer.
 void os_audio_callback(void *user, uint8_t *stream, int len);
 
-// Opens the device (paused) with os_audio_callback and `state`; ends the process when it
-// cannot be opened.
-void os_audio_setup(int32_t channels, int32_t rate, PlaybackState *state);
+// Opens the device (paused) with os_audio_callback and `state`. When it cannot be opened
+// it prints SDL's reason and returns false; the next playback tries again.
+bool os_audio_setup(int32_t channels, int32_t rate, PlaybackState *state);
 
 // At the end of a playback: closes the device, stopping its callback thread. Harmless
 // when no device is open. The callback only returns once the device buffer is full, so

@@ -1,5 +1,6 @@
 #include "engine/decode_thread.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,7 +40,9 @@ InputKind decode_parse_url(PlaybackState *state)
             group_len = sizeof state->mcast_group - 1;
         memcpy(state->mcast_group, rest, group_len);
         state->mcast_group[group_len] = 0;
-        state->mcast_port = colon ? atoi(colon + 1) : default_mcast_port;
+        // Read as atoi reads, but defined for digits past any int (a page's URL): strtol
+        // stops at its limit, and the port is used modulo 65536 anyway.
+        state->mcast_port = colon ? (int32_t)strtol(colon + 1, nullptr, 10) : default_mcast_port;
         printf("decode_thread: mcast(%s:%d)\n", state->mcast_group, state->mcast_port);
         if (!PlayerConfig.fake_mcast[0])
             return input_socket;
@@ -68,15 +71,20 @@ bool decode_queues_full(const PlaybackState *state)
 
 // A page chooses the path. A pipe, a terminal or a device would block the open or the
 // reads, and a playback blocked there never sees its stop, so only a regular file is
-// opened; anything else counts as a file that cannot be opened.
-static int decode_open_file(const char *path)
+// opened; anything else counts as a file that cannot be opened. *err: the system's
+// error when the open itself failed, else 0.
+static int decode_open_file(const char *path, int *err)
 {
+    *err = 0;
     struct stat st;
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         printf("decode_thread: %s is not a regular file\n", path);
         return -1;
     }
-    return _open(path, _O_RDONLY | _O_BINARY);
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        *err = errno;
+    return fd;
 }
 
 // At the end of the file, or without one, a pass only waits: a live player keeps the
@@ -172,9 +180,13 @@ void *decode_thread(void *arg)
     int fd = -1;
     SOCKET sock = INVALID_SOCKET;
     if (kind == input_file) {
-        fd = decode_open_file(state->file_path);
+        int err;
+        fd = decode_open_file(state->file_path, &err);
         if (strncmp(state->url, "file:", 5) == 0)
             printf("decode_thread: rx_fd = %d\n", fd);
+        // Otherwise a path that cannot be opened shows only as a black picture.
+        if (err)
+            printf("decode_thread: cannot open %s: %s\n", state->file_path, strerror(err));
     } else if (kind == input_socket) {
         sock = mcast_join(state->mcast_group, state->mcast_port);
     }
@@ -189,14 +201,16 @@ void *decode_thread(void *arg)
             }
             if (kind == input_file)
                 decode_read_file(state, fd, buffer);
-            else
+            else if (sock != INVALID_SOCKET)
                 decode_read_socket(state, sock, buffer, start_time);
+            else
+                Sleep(10);  // not joined: like a file that cannot be opened, it waits for the stop
         }
     }
 
     if (kind == input_file && fd >= 0)
         _close(fd);
-    if (kind == input_socket) {
+    if (kind == input_socket && sock != INVALID_SOCKET) {
         mcast_leave(sock, state->mcast_group);
         amt_teardown_active();
     }

@@ -111,7 +111,6 @@ static void stream_setup_video(TsDemux *demux, PlaybackState *state, const TsPid
 static void stream_setup_audio(TsDemux *demux, PlaybackState *state, const TsPidStream *s)
 {
     state->audio_pid = s->pid;
-    stream_take_payload(demux, s->pid, state);
     state->audio_codec = stream_open_decoder(AV_CODEC_ID_MP3, false);
     state->audio_buf_len = 0;
     state->audio_buf_pos = 0;
@@ -129,7 +128,11 @@ static void stream_setup_audio(TsDemux *demux, PlaybackState *state, const TsPid
     state->audio_pkt.dts = AV_NOPTS_VALUE;
     state->audio_pkt_data = nullptr;
     packet_queue_init(&state->audio_queue);
-    os_audio_setup(output_channels, output_rate, state);
+    // Without a device the stream stays chosen but its packets are not taken: nothing
+    // would drain the queue, and its back-pressure would stop the picture too.
+    if (!os_audio_setup(output_channels, output_rate, state))
+        return;
+    stream_take_payload(demux, s->pid, state);
     SDL_PauseAudio(0);
 }
 

@@ -17,25 +17,26 @@ static struct ip_mreq mcast_request(const char *group)
     return mreq;
 }
 
-// exit, not _exit: the exit handlers must still tear down an AMT tunnel.
-[[noreturn]] static void mcast_fail(const char *what, SOCKET sock)
+// A page names the group and the machine may have no multicast route: a failure ends
+// this playback's input, never the program.
+static SOCKET mcast_fail(const char *what, SOCKET sock)
 {
     perror(what);
     if (sock != INVALID_SOCKET)
         closesocket(sock);
-    exit(1);
+    return INVALID_SOCKET;
 }
 
 SOCKET mcast_join(const char *group, int32_t port)
 {
     SOCKET sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock == INVALID_SOCKET)
-        mcast_fail("opening datagram socket", INVALID_SOCKET);
+        return mcast_fail("opening datagram socket", INVALID_SOCKET);
 
     // Lets another receiver on this host share the play port.
     int reuse = 1;
     if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse) == SOCKET_ERROR)
-        mcast_fail("setting SO_REUSEADDR", sock);
+        return mcast_fail("setting SO_REUSEADDR", sock);
 
     // The wildcard bind takes every datagram for the port: each group joined on it, and unicast.
     struct sockaddr_in addr;
@@ -44,11 +45,11 @@ SOCKET mcast_join(const char *group, int32_t port)
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons((uint16_t)port);
     if (bind(sock, (struct sockaddr *)&addr, sizeof addr) == SOCKET_ERROR)
-        mcast_fail("binding datagram socket", sock);
+        return mcast_fail("binding datagram socket", sock);
 
     struct ip_mreq mreq = mcast_request(group);
     if (setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, (const char *)&mreq, sizeof mreq) == SOCKET_ERROR)
-        mcast_fail("adding multicast group", sock);
+        return mcast_fail("adding multicast group", sock);
 
     return sock;
 }
@@ -56,7 +57,8 @@ SOCKET mcast_join(const char *group, int32_t port)
 void mcast_leave(SOCKET sock, const char *group)
 {
     struct ip_mreq mreq = mcast_request(group);
+    // Closing the socket drops a membership that is still there anyway.
     if (setsockopt(sock, IPPROTO_IP, IP_DROP_MEMBERSHIP, (const char *)&mreq, sizeof mreq) == SOCKET_ERROR)
-        mcast_fail("dropping multicast group", INVALID_SOCKET);  // the socket stays open
+        perror("dropping multicast group");
     closesocket(sock);
 }

@@ -2,16 +2,18 @@
 // (any source, the interface the system picks). Called by the playback's decode_thread,
 // which alone uses the socket.
 //
-// Neither function returns a failure: each failure prints its perror line and ends the
-// process with exit code 1 (exit handlers run).
+// A failure prints its perror line ("adding multicast group: No such device") and the
+// process goes on.
 #pragma once
 
 #include <stdint.h>
 
 #include "platform/winsock.h"
 
-// Opens, binds (INADDR_ANY, port modulo 65536) and joins; returns the socket.
+// Opens, binds (INADDR_ANY, port modulo 65536) and joins; returns the socket, or
+// INVALID_SOCKET (with the socket closed) when any step fails.
 SOCKET mcast_join(const char *group, int32_t port);
 
-// Drops the membership and closes the socket.
+// Drops the membership and closes the socket; a failed drop is printed and the socket
+// is closed all the same.
 void mcast_leave(SOCKET sock, const char *group);

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -58,6 +60,17 @@ bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::str
     }
     closesocket(s);
     return seen;
+}
+
+bool wait_until_count(StdoutTap &tap, const std::string &what, size_t n)
+{
+    auto end = Clock::now() + std::chrono::seconds(30);
+    while (count_of(tap.text(), what) < n) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 bool stop_playback(StdoutTap &tap, size_t finished_before)
@@ -137,6 +150,78 @@ TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
             ASSERT_TRUE(stop_playback(tap, 1));
         },
         30000);
+    EXPECT_TRUE(child_ok(run));
+}
+
+// An offline machine (loopback only, no multicast route) and groups a page may name: the
+// join fails with its perror line and ends that playback only, which stays registered,
+// silent, until the next request; a file played next shows pictures.
+TEST(DecodeSocket, FailedJoinsEndOnlyTheirPlaybackAndAFilePlaysNext)
+{
+    NETNS_REQUIRE();
+    ChildRun run = netns_run(
+        [] {
+            std::string why;
+            ASSERT_TRUE(netns_drop_multicast_route(&why)) << why;
+            harness_media_start();
+            int real_err = dup(STDERR_FILENO);
+            StdoutTap tap;
+            dup2(STDOUT_FILENO, STDERR_FILENO);  // the perror lines into the tap as well
+            // Failures are printed into the tap too: on the way out, show them and the log.
+            struct Report {
+                StdoutTap &tap;
+                int fd;
+                ~Report()
+                {
+                    if (testing::Test::HasFailure()) {
+                        std::string text = tap.text().substr(0, 20000);
+                        ssize_t n = write(fd, text.data(), text.size());
+                        (void)n;
+                    }
+                }
+            } report{tap, real_err};
+
+            struct {
+                std::string url;
+                std::string line;  // on standard error
+            } cases[] = {
+                {"igmp://239.9.9.9:5000", "adding multicast group: No such device\n"},
+                {"igmp://999.1.1.1", "adding multicast group: Invalid argument\n"},
+                {"igmp://example", "adding multicast group: Invalid argument\n"},
+                {"igmp://", "adding multicast group: Invalid argument\n"},
+                {"igmp://239.9.9.9:99999", "adding multicast group: No such device\n"},
+                // Ten megabytes: cut to 1023 characters, the port's digits far past any int.
+                {"igmp://239.9.9.9:" + std::string(10 << 20, '9'), "adding multicast group: No such device\n"},
+            };
+            size_t failed = 0;
+            std::map<std::string, size_t> lines;
+            for (const auto &c : cases) {
+                SCOPED_TRACE(c.url.substr(0, 40));
+                media_play(c.url.c_str());
+                failed++;
+                lines[c.line]++;
+                ASSERT_TRUE(wait_until_count(tap, "adding multicast group: ", failed)) << tap.text().substr(0, 4000);
+                EXPECT_EQ(count_of(tap.text(), c.line), lines[c.line]);
+                // Registered, like a file that cannot be opened, until the next request.
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                EXPECT_NE(current_playback.load(), nullptr);
+                EXPECT_LE(count_of(tap.text(), "decode_thread finished\n"), failed - 1);
+            }
+
+            MediaControl->new_picture = 0;
+            media_play(("file:" + fixture).c_str());
+            ASSERT_TRUE(tap.wait_for("decode_thread: rx_fd = ", 5000));
+            auto end = Clock::now() + std::chrono::seconds(30);
+            while (!MediaControl->new_picture && Clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_TRUE(MediaControl->new_picture) << "no picture from the file";
+            EXPECT_TRUE(wait_until_count(tap, "decode_thread finished\n", failed));
+            std::string text = tap.text();
+            EXPECT_EQ(count_of(text, "trying AMT"), 0u);
+            EXPECT_EQ(count_of(text, "dropping multicast group"), 0u) << "nothing was joined, nothing is left";
+            ASSERT_TRUE(stop_playback(tap, failed));
+        },
+        110000);
     EXPECT_TRUE(child_ok(run));
 }
 

@@ -24,6 +24,10 @@ const UrlCase url_cases[] = {
     {"igmp://239.1.2.3", "", input_socket, "239.1.2.3", 5000, "", "decode_thread: mcast(239.1.2.3:5000)\n"},
     {"igmp://239.1.2.3:", "", input_socket, "239.1.2.3", 0, "", "decode_thread: mcast(239.1.2.3:0)\n"},
     {"igmp://239.1.2.3:x9", "", input_socket, "239.1.2.3", 0, "", "decode_thread: mcast(239.1.2.3:0)\n"},
+    {"igmp://239.1.2.3:99999", "", input_socket, "239.1.2.3", 99999, "", "decode_thread: mcast(239.1.2.3:99999)\n"},
+    // Digits past any long stop at its limit, which as an int32 is -1 (port 65535).
+    {"igmp://239.1.2.3:99999999999999999999", "", input_socket, "239.1.2.3", -1, "",
+     "decode_thread: mcast(239.1.2.3:-1)\n"},
     {"igmp:xx239.1.2.3", "", input_socket, "239.1.2.3", 5000, "", "decode_thread: mcast(239.1.2.3:5000)\n"},
     {"igmp:", "", input_socket, "", 5000, "", "decode_thread: mcast(:5000)\n"},
     {"igmp:/", "", input_socket, "", 5000, "", "decode_thread: mcast(:5000)\n"},

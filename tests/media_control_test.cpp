@@ -192,25 +192,50 @@ TEST_F(MediaControlTest, UnknownSchemeIsRefusedAndTheNextRequestPlays)
     EXPECT_TRUE(wait_for_log("decode_thread: rx_fd"));
 }
 
-TEST_F(MediaControlTest, OnlyRegularFilesAreOpened)
+// Only regular files are opened, and a file that cannot be opened says why: otherwise the
+// viewer gets a black picture and the log a bare "rx_fd = -1".
+TEST_F(MediaControlTest, OnlyRegularFilesAreOpenedAndAFailedOpenSaysWhy)
 {
     // A pipe without a writer would hold the open for ever, and the playback with it.
     char dir[] = "/tmp/zandoro-fifo-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string fifo = std::string(dir) + "/pipe.ts";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string long_name = std::string(dir) + "/" + std::string(300, 'n') + ".ts";
+    struct {
+        std::string path;
+        std::string before;  // the line before rx_fd's
+        std::string after;   // the line after it
+    } cases[] = {
+        {fifo, "decode_thread: " + fifo + " is not a regular file\n", ""},
+        {"/dev/zero", "decode_thread: /dev/zero is not a regular file\n", ""},
+        {dir, "decode_thread: " + std::string(dir) + " is not a regular file\n", ""},
+        {"/no/such.ts", "", "decode_thread: cannot open /no/such.ts: No such file or directory\n"},
+        {fifo + "/x.ts", "", "decode_thread: cannot open " + fifo + "/x.ts: Not a directory\n"},
+        {long_name, "", "decode_thread: cannot open " + long_name + ": File name too long\n"},
+    };
     size_t refused = 0;
-    for (const std::string &path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
-        SCOPED_TRACE(path);
-        media_play(("file:" + path).c_str());
-        ASSERT_TRUE(wait_for_log("decode_thread: " + path + " is not a regular file\n"));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        media_play(("file:" + c.path).c_str());
         // This playback's own line, not an earlier one's.
         refused++;
-        EXPECT_TRUE(wait_until([&] { return count_of(log(), "decode_thread: rx_fd = -1\n") == refused; }));
+        ASSERT_TRUE(wait_until([&] { return count_of(log(), "decode_thread: rx_fd = -1\n") == refused; }));
+        std::string line = c.before + "decode_thread: rx_fd = -1\n" + c.after;
+        EXPECT_TRUE(wait_until([&] { return log().find(line) != std::string::npos; })) << log();
+        EXPECT_EQ(count_of(log(), "cannot open " + c.path + ":"), c.after.empty() ? 0u : 1u);
         stop_and_wait();
     }
+    // A fake multicast file has no rx_fd line, but says why as well.
+    snprintf(PlayerConfig.fake_mcast, sizeof PlayerConfig.fake_mcast, "/no/such/ch-");
+    media_play("igmp://239.9.9.8:1234");
+    EXPECT_TRUE(wait_for_log("decode_thread: cannot open /no/such/ch-239.9.9.8.ts: No such file or directory\n"));
+    stop_and_wait();
+    PlayerConfig.fake_mcast[0] = 0;
+
     media_play(("file:" + fixture).c_str());
     EXPECT_TRUE(wait_for_log("New PID"));
+    EXPECT_EQ(count_of(log(), "cannot open " + fixture), 0u);
     unlink(fifo.c_str());
     rmdir(dir);
 }

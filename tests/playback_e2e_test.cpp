@@ -15,11 +15,20 @@
 #include "engine/picture_scale.h"
 #include "engine/playback.h"
 #include "shell/config.h"
+#include "tests/support/capture.h"
 #include "tests/support/playback_harness.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
 
 double seconds_since(Clock::time_point t)
 {
@@ -168,6 +177,34 @@ TEST(PlaybackE2e, H264HighDefinitionWithMp2)
     expect_paced(w);
     EXPECT_GT(w.loudest, 2000) << "the audio device was given no sound";
     expect_black_output();
+}
+
+// No sound server or card: the playback goes on without sound, its pictures paced by the
+// PCR clock as ever (its audio must not fill the queue and stop the input), and the next
+// playback opens the device once there is one.
+TEST(PlaybackE2e, WithoutASoundDeviceThePicturesArePacedAndTheNextPlaybackTriesAgain)
+{
+    harness_media_start();
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    capture_stderr_begin();
+    Watched w = play("mpeg2_mp2_10s.ts", 6.5);
+    std::string err = capture_stderr_end();
+    ASSERT_TRUE(w.stopped);
+    EXPECT_EQ(count_of(err, "SDL_OpenAudioDevice: "), 1u) << err;
+    // Pictures keep coming to the end, and no faster than the stream's 25 a second (with
+    // room for the catch-up after the start): the clock paces them without audio.
+    EXPECT_GT(w.shown.size(), 60u);
+    EXPECT_LT(w.shown.size(), 6.5 * 25 + 25);
+    EXPECT_GT(w.shown.empty() ? 0.0 : w.shown.back(), 5.5) << "the pictures stopped";
+    EXPECT_EQ(w.loudest, 0) << "sound without a device";
+
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    capture_stderr_begin();
+    w = play("mpeg2_mp2_10s.ts", 3.0);
+    err = capture_stderr_end();
+    ASSERT_TRUE(w.stopped);
+    EXPECT_EQ(count_of(err, "SDL_OpenAudioDevice: "), 0u) << err;
+    EXPECT_GT(w.loudest, 2000) << "the next playback did not open the device";
 }
 
 }  // namespace

@@ -176,6 +176,35 @@ TEST(OnPmt, TheFirstAudioStreamNotMarkedNarIsChosen)
     }
 }
 
+// Without a device nothing would drain the audio queue, and its back-pressure would stop
+// the input, pictures and all: the stream stays chosen, its packets are not taken.
+TEST(OnPmt, ARefusedSoundDeviceLeavesTheAudioStreamUntakenAndTheVideoPlaying)
+{
+    Programme programme;
+    PlaybackState *state = harness_playback_create();
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    capture_stderr_begin();
+    std::string log = run_on_pmt(programme, programme.pmt(0, 0x100, {{0x100, 2, ""}, {0x101, 3, "eng"}}), state);
+    std::string err = capture_stderr_end();
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+    EXPECT_EQ(err.rfind("SDL_OpenAudioDevice: ", 0), 0u) << err;
+    EXPECT_TRUE(has(log, "os_audio_setup(2, 48000, ")) << log;
+    EXPECT_EQ(state->audio_pid, 0x101);
+    EXPECT_FALSE(programme.takes(0x101, state));
+    EXPECT_EQ(state->video_pid, 0x100);
+    EXPECT_TRUE(programme.takes(0x100, state));
+    EXPECT_TRUE(state->video_thread_joinable);
+    EXPECT_TRUE(state->display_thread_joinable);
+
+    // A later version does not try again within the playback.
+    capture_stderr_begin();
+    run_on_pmt(programme, programme.pmt(1, 0x100, {{0x102, 3, ""}}), state);
+    EXPECT_EQ(capture_stderr_end(), "");
+    EXPECT_EQ(state->audio_pid, 0x101);
+    harness_playback_free(state);
+}
+
 TEST(OnPmt, AacAudioAndMpeg1VideoAreLoggedAndNotPlayed)
 {
     Programme programme;

@@ -194,13 +194,15 @@ JSValue JSValue::FromPage(Kind kind, double number, const WebString &text)
 
 const JSValue &JSValue::Undefined()
 {
-    static const JSValue undefined;
+    // The shared values are never destroyed: an exit from another thread must not take
+    // them from the main loop.
+    static const JSValue &undefined = *new JSValue();
     return undefined;
 }
 
 const JSValue &JSValue::Null()
 {
-    static const JSValue null = FromPage(kNull, 0, ascii("null"));
+    static const JSValue &null = *new JSValue(FromPage(kNull, 0, ascii("null")));
     return null;
 }
 
@@ -227,7 +229,7 @@ bool JSValue::ToBoolean() const
 
 const JSArray &JSValue::ToArray() const
 {
-    static const JSArray empty;
+    static const JSArray &empty = *new JSArray();
     return array_ ? *array_ : empty;
 }
 

@@ -44,12 +44,13 @@ struct Method {
 };
 
 // Set once when the engine loads the helper; pages come and go.
-std::string socket_name;
+// Never destroyed, like pages: the engine may end its process from another thread.
+std::string &socket_name = *new std::string;
 int timeout_ms = 5000;  // for a call's result
 // A document without the program's objects is of no use, and the program may still be
 // starting up (the engine loads pages without it), so a new document waits longer.
 const int objects_wait_ms = 30000;
-std::vector<Page *> pages;
+std::vector<Page *> &pages = *new std::vector<Page *>;
 
 Page *find_page(uint64_t id)
 {

@@ -15,10 +15,12 @@ struct Timer {
     bool due;
 };
 
-std::deque<MSG> posted;
+// Never destroyed: a thread that ends the process runs the static destructors while
+// the main loop may still be taking messages.
+std::deque<MSG> &posted = *new std::deque<MSG>;
 bool quit_pending;
 int quit_code;
-std::vector<Timer *> timers;
+std::vector<Timer *> &timers = *new std::vector<Timer *>;
 // Ids for timers of no window, out of the way of ids a program picks.
 UINT_PTR next_free_timer_id = 0x7F00;
 

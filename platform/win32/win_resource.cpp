@@ -16,7 +16,8 @@ struct LoadedIcon {
     int size;
     GdkPixbuf *pixbuf;
 };
-std::vector<LoadedIcon> loaded_icons;
+// Never destroyed, so that an exit from another thread leaves it to the main loop.
+std::vector<LoadedIcon> &loaded_icons = *new std::vector<LoadedIcon>;
 
 // Windows' SM_CXICON.
 constexpr int default_icon_size = 32;

@@ -20,8 +20,9 @@ struct WinClass {
     WNDCLASSEXW wc;
 };
 
-std::vector<WinClass> classes;
-std::vector<WinWindow *> windows;
+// Never destroyed, so that an exit from another thread leaves them to the main loop.
+std::vector<WinClass> &classes = *new std::vector<WinClass>;
+std::vector<WinWindow *> &windows = *new std::vector<WinWindow *>;
 bool signals_set;
 
 const WinClass *find_class(LPCWSTR name)

@@ -22,6 +22,23 @@ static std::string errno_text(const char *what, int err)
     return std::string(what) + ": " + strerror(err);
 }
 
+// The route for 224.0.0.0/4 via lo, for SIOCADDRT and SIOCDELRT.
+static struct rtentry multicast_route()
+{
+    struct rtentry rt;
+    memset(&rt, 0, sizeof rt);
+    struct sockaddr_in *dst = (struct sockaddr_in *)&rt.rt_dst;
+    dst->sin_family = AF_INET;
+    dst->sin_addr.s_addr = htonl(0xE0000000u);
+    struct sockaddr_in *mask = (struct sockaddr_in *)&rt.rt_genmask;
+    mask->sin_family = AF_INET;
+    mask->sin_addr.s_addr = htonl(0xF0000000u);
+    static char dev[] = "lo";
+    rt.rt_dev = dev;
+    rt.rt_flags = RTF_UP;
+    return rt;
+}
+
 // ioctls rather than `ip`: nothing to exec, so it works in a bare child and needs no iproute2.
 static bool netns_setup_loopback(std::string *why)
 {
@@ -46,17 +63,7 @@ static bool netns_setup_loopback(std::string *why)
     }
 
     // Without this route a join on INADDR_ANY finds no interface for the group.
-    struct rtentry rt;
-    memset(&rt, 0, sizeof rt);
-    struct sockaddr_in *dst = (struct sockaddr_in *)&rt.rt_dst;
-    dst->sin_family = AF_INET;
-    dst->sin_addr.s_addr = htonl(0xE0000000u);
-    struct sockaddr_in *mask = (struct sockaddr_in *)&rt.rt_genmask;
-    mask->sin_family = AF_INET;
-    mask->sin_addr.s_addr = htonl(0xF0000000u);
-    char dev[] = "lo";
-    rt.rt_dev = dev;
-    rt.rt_flags = RTF_UP;
+    struct rtentry rt = multicast_route();
     if (ioctl(fd, SIOCADDRT, &rt) != 0) {
         *why = errno_text("adding route 224.0.0.0/4 via lo", errno);
         close(fd);
@@ -64,6 +71,21 @@ static bool netns_setup_loopback(std::string *why)
     }
     close(fd);
     return true;
+}
+
+bool netns_drop_multicast_route(std::string *why)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *why = errno_text("socket", errno);
+        return false;
+    }
+    struct rtentry rt = multicast_route();
+    bool ok = ioctl(fd, SIOCDELRT, &rt) == 0;
+    if (!ok)
+        *why = errno_text("deleting route 224.0.0.0/4 via lo", errno);
+    close(fd);
+    return ok;
 }
 
 bool netns_enter(std::string *why)

@@ -37,6 +37,11 @@ struct ChildRun {
 // falls back to a user namespace (not root). On failure returns false with *why set.
 bool netns_enter(std::string *why);
 
+// Inside such a namespace: removes the route for 224.0.0.0/4, so that the namespace is
+// a machine that is offline (loopback only, no multicast route): a join on INADDR_ANY
+// then fails with ENODEV. False with *why set when that fails.
+bool netns_drop_multicast_route(std::string *why);
+
 // Whether netns_enter works here, tried in a throwaway child.
 bool netns_available(std::string *why);
 

@@ -163,7 +163,12 @@ bool ProgramRun::start(const std::vector<std::string> &argv, const std::string &
         {"XDG_CACHE_HOME", dir + "/cache"},
         {"XDG_CONFIG_HOME", dir + "/config"},
     };
-    added.insert(added.end(), env.begin(), env.end());
+    // The caller's own values win over these defaults (SDL_AUDIODRIVER among them).
+    for (const auto &e : env) {
+        for (auto it = added.begin(); it != added.end();)
+            it = it->first == e.first ? added.erase(it) : it + 1;
+        added.push_back(e);
+    }
     std::vector<std::string> env_text;
     for (char **e = environ; *e; e++) {
         std::string entry = *e;
@@ -284,6 +289,26 @@ bool ProgramRun::wait_for(const std::string &text, int timeout_ms, int times)
         usleep(10000);
     }
     return true;
+}
+
+bool ProgramRun::wait_for_err(const std::string &text, int timeout_ms, int times)
+{
+    long long end = program_now_ms() + timeout_ms;
+    while (count_of(err(), text) < times) {
+        if (program_now_ms() > end)
+            return false;
+        usleep(10000);
+    }
+    return true;
+}
+
+bool ProgramRun::running()
+{
+    if (pid_ < 0)
+        return false;
+    siginfo_t info = {};
+    // WNOWAIT: an ended program stays for wait_exit to collect its code.
+    return waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 int ProgramRun::wait_exit(int timeout_ms)

@@ -66,7 +66,7 @@ public:
     ProgramRun &operator=(const ProgramRun &) = delete;
 
     // Starts argv[0] (searched in PATH) in dir with env (NAME, value) added, and with
-    // SDL's dummy audio driver and XDG directories inside dir.
+    // SDL's dummy audio driver and XDG directories inside dir unless env names them.
     bool start(const std::vector<std::string> &argv, const std::string &dir, const EnvVars &env = {});
     // The zandoro of this build tree, no arguments.
     bool start_program(const std::string &dir, const EnvVars &env = {});
@@ -78,6 +78,10 @@ public:
 
     // Until standard output holds `text` (at least `times` times); false at the limit.
     bool wait_for(const std::string &text, int timeout_ms = 15000, int times = 1);
+    // The same for standard error.
+    bool wait_for_err(const std::string &text, int timeout_ms = 15000, int times = 1);
+    // Whether the program has not ended yet (it is not reaped).
+    bool running();
     // The exit code; -1 when it died of a signal or did not end in time (then it is
     // killed with SIGKILL).
     int wait_exit(int timeout_ms);
