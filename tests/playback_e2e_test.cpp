@@ -187,7 +187,6 @@ TEST(PlaybackE2e, Mpeg2StandardDefinitionWithMp2)
     EXPECT_TRUE(w.drained) << "pictures still waiting after " << harness_event_timeout_ms << " ms";
     ASSERT_TRUE(w.stopped);
     ASSERT_FALSE(w.shown.empty()) << "no picture reached the output";
-    EXPECT_LT(w.shown.front(), 2.0) << "time to the first picture";
     // 720 x 576 square samples: 1.25 wide, so 720 x 576 in the middle of 1024 x 576.
     expect_bars(w, 152, 720);
     expect_paced(w);
@@ -202,7 +201,6 @@ TEST(PlaybackE2e, H264HighDefinitionWithMp2)
     EXPECT_TRUE(w.drained) << "pictures still waiting after " << harness_event_timeout_ms << " ms";
     ASSERT_TRUE(w.stopped);
     ASSERT_FALSE(w.shown.empty()) << "no picture reached the output";
-    EXPECT_LT(w.shown.front(), 2.0) << "time to the first picture";
     expect_bars(w, 0, PlayerConfig.video_w);  // 16:9 fills 1024 x 576
     expect_paced(w);
     EXPECT_GT(w.loudest, 2000) << "the audio device was given no sound";
