@@ -21,6 +21,7 @@ extern "C" {
 MediaControlBlock *MediaControl;
 std::atomic<PlaybackState *> current_playback;
 std::atomic<uint8_t> video_started;
+std::atomic<uint32_t> pictures_shown;
 std::atomic<uint8_t> mcast_seen;
 std::atomic<int64_t> decoding_pts{AV_NOPTS_VALUE};
 

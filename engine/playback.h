@@ -124,6 +124,11 @@ extern std::atomic<PlaybackState *> current_playback;
 // A video_thread has started since the program started; never cleared afterwards.
 extern std::atomic<uint8_t> video_started;
 
+// Pictures display_thread has taken off a ring and shown (or passed over when they could
+// not be scaled) since the program started; never reset. Unlike the new_picture flag,
+// which folds pictures together until the render tick looks, it counts each one.
+extern std::atomic<uint32_t> pictures_shown;
+
 // A native multicast datagram has arrived since the program started; never cleared.
 extern std::atomic<uint8_t> mcast_seen;
 

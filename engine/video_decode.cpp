@@ -274,6 +274,7 @@ void *display_thread(void *arg)
         int sleep_ms = display_sleep_ms(state->frame_timer - av_gettime() / 1000000.0);
 
         picture_scale_to_output(state);
+        pictures_shown++;
         state->picture_read = (state->picture_read + 1) % picture_ring_size;
         pthread_mutex_lock(state->picture_lock);
         state->picture_count--;

@@ -46,14 +46,15 @@ size_t count_of(const std::string &text, const std::string &what)
 }
 
 // Sends the start of the fixture (its PAT and PMT) to the group as datagrams of seven
-// packets, again and again until `done` or the time runs out.
+// packets, again and again until `done` or 20 s have passed.
 bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::string &done)
 {
     std::string stream = read_file(fixture).substr(0, 188 * 70);
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to = loopback_endpoint(group, port);
     bool seen = false;
-    for (int round = 0; round < 100 && !seen; round++) {
+    auto end = Clock::now() + std::chrono::seconds(20);
+    while (!seen && Clock::now() < end) {
         for (size_t at = 0; at < stream.size(); at += 188 * 7)
             sendto(s, stream.data() + at, 188 * 7, 0, (sockaddr *)&to, sizeof to);
         seen = tap.wait_for(done, 50);
@@ -76,7 +77,7 @@ bool wait_until_count(StdoutTap &tap, const std::string &what, size_t n)
 bool stop_playback(StdoutTap &tap, size_t finished_before)
 {
     MediaControl->stop_request = 1;
-    auto end = Clock::now() + std::chrono::seconds(5);
+    auto end = Clock::now() + std::chrono::seconds(20);
     while (count_of(tap.text(), "decode_thread finished\n") <= finished_before) {
         if (Clock::now() > end)
             return false;
@@ -100,7 +101,7 @@ TEST(DecodeSocket, NativeMulticastIsDemultiplexedAndTheGroupLeftAtStop)
             EXPECT_FALSE(igmp_member("239.7.7.7"));
             EXPECT_EQ(tap.text().find("trying AMT"), std::string::npos);
         },
-        20000);
+        60000);
     EXPECT_TRUE(child_ok(run));
 }
 
@@ -118,13 +119,17 @@ TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
             PlayerConfig.amt_port = relay.port();
 
             StdoutTap tap;
+            // The fallback comes in the third whole second after the playback's start, so
+            // over 2 s after the request; measured from when the test saw the group
+            // opened, it is at most a pass of the input loop past 3 s.
+            auto requested = Clock::now();
             media_play("igmp://239.7.7.8:5004");
-            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.8:5004)\n"));
+            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.8:5004)\n", 20000));
             auto opened = Clock::now();
             Bytes msg;
-            ASSERT_TRUE(relay.receive(TestRelay::discovery, 4500, &msg));
+            ASSERT_TRUE(relay.receive(TestRelay::discovery, 20000, &msg));
+            EXPECT_GE(std::chrono::duration<double>(Clock::now() - requested).count(), 2.0);
             double waited = std::chrono::duration<double>(Clock::now() - opened).count();
-            EXPECT_GE(waited, 1.9);
             EXPECT_LE(waited, 3.3);
             ASSERT_GE(msg.size(), 1u);
             EXPECT_EQ(msg[0], 0x01) << "a Relay Discovery";
@@ -149,7 +154,7 @@ TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
             EXPECT_FALSE(relay.receive(TestRelay::discovery, 100, &msg));
             ASSERT_TRUE(stop_playback(tap, 1));
         },
-        30000);
+        90000);
     EXPECT_TRUE(child_ok(run));
 }
 

@@ -22,7 +22,9 @@ namespace {
 
 const std::string fixture = std::string(ZANDORO_FIXTURE_DIR) + "/mpeg2_mp2.ts";
 
-bool wait_until(const std::function<bool()> &done, int timeout_ms = 5000)
+// Generous: a playback's start and teardown are many times slower on a loaded machine or
+// under a sanitizer.
+bool wait_until(const std::function<bool()> &done, int timeout_ms = 30000)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
@@ -76,7 +78,7 @@ protected:
         MediaControl->stop_request = 0;
     }
     std::string log() { return tap_->text(); }
-    bool wait_for_log(const std::string &what, int timeout_ms = 5000) { return tap_->wait_for(what, timeout_ms); }
+    bool wait_for_log(const std::string &what, int timeout_ms = 30000) { return tap_->wait_for(what, timeout_ms); }
     StdoutTap *tap_ = nullptr;
 };
 

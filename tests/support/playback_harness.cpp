@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -107,4 +109,35 @@ void harness_free_packets(std::vector<AVPacket> &packets)
 std::string harness_fixture(const char *name)
 {
     return std::string(ZANDORO_FIXTURE_DIR) + "/" + name;
+}
+
+const char harness_end_line[] = "Ignoring 47 bytes after the last whole packet\n";
+
+std::string harness_end_mark()
+{
+    return std::string(47, '\xA5');
+}
+
+bool harness_playback_drained(PlaybackState *state)
+{
+    PacketQueue *q = &state->video_queue;
+    pthread_mutex_t *mutex = q->mutex;
+    if (!mutex)
+        return state->picture_count == 0;
+    pthread_mutex_lock(mutex);
+    bool drained = q->count == 0 && state->picture_count == 0;
+    pthread_mutex_unlock(mutex);
+    return drained;
+}
+
+bool harness_stop_playback(int timeout_ms)
+{
+    MediaControl->stop_request = 1;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (current_playback || MediaControl->stop_request) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }

@@ -40,3 +40,20 @@ std::vector<AVPacket> harness_read_video_packets(const std::string &path);
 void harness_free_packets(std::vector<AVPacket> &packets);
 
 std::string harness_fixture(const char *name);
+
+// Deadlines for what a playback does at its own pace: generous, as decoding on a loaded
+// machine or under a sanitizer is many times slower; a test gives up only at a fault.
+const int harness_event_timeout_ms = 60000;
+
+// Appended to a stream file after its last whole packet: the demuxer reports the partial
+// packet with harness_end_line once it has processed everything before it.
+std::string harness_end_mark();
+extern const char harness_end_line[];
+
+// The playback's video packets and pictures are all used up: its video queue and picture
+// ring are empty at one moment (a picture may still be in the decoder or being shown).
+bool harness_playback_drained(PlaybackState *state);
+
+// For playbacks through media_play: asks for a stop and waits up to timeout_ms until no
+// playback is registered and the request is taken. True when it ended.
+bool harness_stop_playback(int timeout_ms = harness_event_timeout_ms);
