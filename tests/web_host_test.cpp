@@ -110,7 +110,7 @@ protected:
         snprintf(PlayerConfig.portal_url, sizeof PlayerConfig.portal_url, "%s", url.c_str());
     }
     // Runs ui_init and the engine with standard output tapped, until the log holds
-    // `until` (and `also`, when given) or 10 s passed, then `extra_ms` more; returns the log.
+    // `until` (and `also`, when given) or the deadline passed, then `extra_ms` more; returns the log.
     std::string run_portal(const std::string &until, const std::string &also = "", int extra_ms = 0)
     {
         StdoutTap out;

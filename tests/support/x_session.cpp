@@ -8,10 +8,12 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "tests/support/deadline.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -43,6 +45,13 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &display, in
     _exit(127);
 }
 
+long long now_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
 void end(pid_t *pid)
 {
     if (*pid > 0) {
@@ -70,7 +79,7 @@ bool x_session_start(XSession *session, bool window_manager, std::string *why)
     close(fds[1]);
     std::string number;
     struct pollfd p = {fds[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+    while (number.find('\n') == std::string::npos && poll(&p, 1, test_deadline_ms) > 0) {
         char buf[32];
         ssize_t n = read(fds[0], buf, sizeof buf);
         if (n <= 0)
@@ -89,12 +98,13 @@ bool x_session_start(XSession *session, bool window_manager, std::string *why)
         return true;
 
     session->wm = spawn({"openbox", "--sm-disable"}, session->display, -1);
-    for (int i = 0; i < 200; i++) {
+    long long until = now_ms() + test_deadline_ms;
+    while (now_ms() < until) {
         if (x_command("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos)
             return true;
         usleep(25000);
     }
-    *why = "openbox did not take the screen";
+    *why = "openbox did not take the screen in " + std::to_string(test_deadline_ms / 1000) + " s";
     x_session_stop(session);
     return false;
 }
@@ -112,7 +122,7 @@ std::string x_command(const std::string &command)
 
 bool x_window_geometry(unsigned long window, XGeometry *g)
 {
-    std::string info = x_command("timeout 5 xwininfo -id " + std::to_string(window));
+    std::string info = x_command("timeout 60 xwininfo -id " + std::to_string(window));
     auto field = [&](const char *name, int *value) {
         size_t at = info.find(name);
         if (at == std::string::npos)
