@@ -306,7 +306,7 @@ TEST_F(AppInitTest, MissingConfigEndsBeforeTheVersionCheck)
         EXPECT_EQ(app.out, "Using ./config.dat for config file\n");
         EXPECT_EQ(app.err, "Unable to read config file: No such file or directory\n");
         EXPECT_EQ(server.requests(check_path), 0);
-    });
+    }, 2 * test_deadline_ms);
     EXPECT_TRUE(child_ok(ns));
     EXPECT_EQ(read_file(scratch_.file("opened")), "");
 }
@@ -330,7 +330,7 @@ TEST_F(AppInitTest, RequireLeavesBeforeTheWebUi)
         EXPECT_NE(app.out.find(require_box("IDOK")), std::string::npos) << app.out;
         EXPECT_EQ(server.requests(check_path), 1);
         expect_version_request(server);
-    });
+    }, 2 * test_deadline_ms);
     EXPECT_TRUE(child_ok(ns));
     EXPECT_EQ(read_file(scratch_.file("opened")), std::string(PlayerConfig.download_url) + "\n");
 }
@@ -361,7 +361,7 @@ TEST_F(AppInitTest, DeclinedOfferGoesOnToTheWebUiAndTheEngine)
             EXPECT_NE(MediaControl, nullptr);
             EXPECT_TRUE(web_pump_until([&] { return server.requests("/portal/index.html") > 0; }));
         },
-        30000);
+        2 * test_deadline_ms);
     EXPECT_TRUE(child_ok(ns));
     EXPECT_NE(ns.out.find(offer_box("IDNO")), std::string::npos) << ns.out;
     EXPECT_EQ(read_file(scratch_.file("opened")), "");

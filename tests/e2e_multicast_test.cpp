@@ -31,7 +31,7 @@ std::string memberships()
 }
 
 // Until the group's membership is as wanted; false after timeout_ms.
-bool membership_becomes(const char *group, bool want, int timeout_ms = 5000)
+bool membership_becomes(const char *group, bool want, int timeout_ms = test_deadline_ms)
 {
     long long end = program_now_ms() + timeout_ms;
     while (joined(group) != want) {
@@ -65,7 +65,7 @@ TEST_F(E2eMulticast, PlaysWhatFfmpegSendsAndLeavesTheGroupOnChangeAndStop)
 
             // The page plays channel 1 when it has loaded.
             Screenshot shot;
-            ASSERT_TRUE(demo.first_picture(15000, &shot)) << senders[0].err();
+            ASSERT_TRUE(demo.first_picture(test_deadline_ms, &shot)) << senders[0].err();
             long long one_ms = demo.picture_ms - demo.play_ms;
             EXPECT_TRUE(joined("239.1.1.1")) << memberships();
             EXPECT_FALSE(joined("239.1.1.2")) << memberships();
@@ -73,15 +73,15 @@ TEST_F(E2eMulticast, PlaysWhatFfmpegSendsAndLeavesTheGroupOnChangeAndStop)
 
             long long keys_ms = program_now_ms();
             main_window_keys(w, "2");
-            long long two_ms = wait_for_colour(w, 920, 288, demo_channel_colour(2), 15000, &shot);
+            long long two_ms = wait_for_colour(w, 920, 288, demo_channel_colour(2), test_deadline_ms, &shot);
             ASSERT_GE(two_ms, 0) << rgb_text(client_pixel(shot, w, 920, 288)) << "\n" << program.out();
             two_ms = program_now_ms() - keys_ms;
             EXPECT_TRUE(membership_becomes("239.1.1.1", false)) << memberships();
             EXPECT_TRUE(joined("239.1.1.2")) << memberships();
 
             main_window_keys(w, "s");
-            ASSERT_TRUE(program.wait_for("portal: stop\n", 5000)) << program.out();
-            EXPECT_TRUE(program.wait_for("decode_thread finished\n", 5000, 2)) << program.out();
+            ASSERT_TRUE(program.wait_for("portal: stop\n")) << program.out();
+            EXPECT_TRUE(program.wait_for("decode_thread finished\n", test_deadline_ms, 2)) << program.out();
             EXPECT_TRUE(membership_becomes("239.1.1.2", false)) << memberships();
             EXPECT_FALSE(joined("239.1.1.1")) << memberships();
 
@@ -93,7 +93,7 @@ TEST_F(E2eMulticast, PlaysWhatFfmpegSendsAndLeavesTheGroupOnChangeAndStop)
 
             EXPECT_TRUE(demo.exit_from_menu());
         },
-        90000);
+        program_test_limit_ms);
 }
 
 }  // namespace

@@ -61,11 +61,12 @@ TEST_P(E2eVersionCheck, AnswerAndButtonDecideWhetherItStarts)
                 EXPECT_TRUE(demo.first_picture());
                 main_window_keys(demo.window, "alt+f x");
             }
-            int code = program.wait_exit(20000);
+            int code = program.wait_exit(test_deadline_ms);
             std::string out = program.out();
             EXPECT_EQ(code, 0) << out << program.err();
             EXPECT_EQ(sanitizer_report(program.err()), "");
 
+            EXPECT_TRUE(server.wait_for("version check: version=3.1.1 os=linux")) << server.log();
             EXPECT_EQ(count_of(server.log(), "version check: version=3.1.1 os=linux"), 1) << server.log();
             EXPECT_EQ(count_of(out, "MessageBoxW "), c.button ? 1 : 0) << out << program.err();
             EXPECT_EQ(count_of(program.err(), "is no button of this box"), 0) << program.err();
@@ -78,7 +79,7 @@ TEST_P(E2eVersionCheck, AnswerAndButtonDecideWhetherItStarts)
             EXPECT_EQ(read_file(open_log), c.opens_download ? download_url + std::string("\n") : "");
             EXPECT_EQ(count_of(out, "portal: loaded"), c.starts ? 1 : 0) << out;
         },
-        60000);
+        program_test_limit_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, E2eVersionCheck, testing::ValuesIn(answers),
@@ -116,7 +117,7 @@ TEST_P(E2eStartFailure, EndsWithOneAndSaysWhy)
             }
             ProgramRun program;
             ASSERT_TRUE(program.start_program(dir.path(), {{"ZANDORO_TEST_MESSAGEBOX", "IDABORT"}}));
-            EXPECT_EQ(program.wait_exit(20000), 1) << program.out() << program.err();
+            EXPECT_EQ(program.wait_exit(test_deadline_ms), 1) << program.out() << program.err();
             EXPECT_NE(program.err().find(c.message), std::string::npos) << program.err();
             EXPECT_EQ(sanitizer_report(program.err()), "");
             EXPECT_EQ(count_of(program.out(), "MessageBoxW "), 0) << program.out();
@@ -126,7 +127,7 @@ TEST_P(E2eStartFailure, EndsWithOneAndSaysWhy)
                 EXPECT_EQ(count_of(server.log(), "version check:"), 0) << server.log();
             }
         },
-        40000);
+        program_test_limit_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, E2eStartFailure, testing::ValuesIn(failures),

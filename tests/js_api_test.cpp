@@ -149,7 +149,7 @@ protected:
         std::string marker = "media_set_subtitles(" + std::to_string(++markers_) + ")\n";
         std::string call = ";\nZandoro.Video_SetSubtitles(" + std::to_string(markers_) + ")";
         web_view->ExecuteJavascript(text(script + call), WebString());
-        bool seen = web_pump_until([&] { return tap_.text().find(marker, from) != std::string::npos; }, 5000);
+        bool seen = web_pump_until([&] { return tap_.text().find(marker, from) != std::string::npos; });
         std::string log = tap_.text().substr(from);
         EXPECT_TRUE(seen) << script << "\n" << log;
         return api_lines(log.substr(0, log.find(marker)));

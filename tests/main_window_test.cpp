@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -44,7 +45,7 @@ protected:
                 if (window_harness_up())
                     body();
             },
-            60000);
+            program_test_limit_ms);
         EXPECT_TRUE(child_ok(child));
     }
 
@@ -60,7 +61,24 @@ std::string wm_name(const testing::TestParamInfo<bool> &info)
 
 bool settles_to(int width, int height)
 {
-    return pump_messages_until([&] { return client_area_is(main_window, width, height); }, 5000);
+    return pump_messages_until([&] { return client_area_is(main_window, width, height); });
+}
+
+long long now_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// Whether the window manager has taken the main window on: mapped it in its frame, which it
+// does once it has placed it.
+bool managed_by_the_window_manager()
+{
+    std::string top = x_command("timeout 60 xdotool search --onlyvisible --name '^Tarnell$'");
+    top = top.substr(0, top.find('\n'));
+    return !top.empty() &&
+           x_command("timeout 60 xprop -id " + top + " _NET_FRAME_EXTENTS").find(" = ") != std::string::npos;
 }
 
 void expect_client_area(int width, int height)
@@ -100,10 +118,13 @@ TEST_P(MainWindow, ScalesGiveTheirClientAreaAndVideoMode)
 
 TEST_P(MainWindow, FullScreenCoversTheMonitorAndLeavingRestoresTheWindow)
 {
-    run([] {
+    run([this] {
         post_command(menu_scale_50);
         expect_client_area(W / 2, H / 2);
-        pump_messages_for(300);  // let a window manager place the window for good
+        if (with_wm()) {
+            ASSERT_TRUE(pump_messages_until(managed_by_the_window_manager))
+                << "the window manager never framed the window";
+        }
         RECT before;
         GetWindowRect(main_window, &before);
         POINT client_before = {0, 0};
@@ -204,7 +225,7 @@ void about_dialog_closes(CloseBy how)
 {
     std::atomic<bool> seen{false}, tick_ran{false}, closed{false}, done{false};
     std::thread driver([&] {
-        std::string id = x_command("timeout 10 xdotool search --sync --onlyvisible --name '^About Tarnell$'");
+        std::string id = x_command("timeout 60 xdotool search --sync --onlyvisible --name '^About Tarnell$'");
         id = id.substr(0, id.find('\n'));
         seen = !id.empty();
         if (seen) {
@@ -212,18 +233,18 @@ void about_dialog_closes(CloseBy how)
             SDL_Event e = {};
             e.type = SDL_USEREVENT;
             SDL_PushEvent(&e);
-            for (int i = 0; i < 400 && !tick_ran; i++) {
+            for (long long end = now_ms() + test_deadline_ms; !tick_ran && now_ms() < end;) {
                 usleep(5000);
                 tick_ran = SDL_PeepEvents(&e, 1, SDL_PEEKEVENT, SDL_ALLEVENTS) == 0;
             }
             XGeometry g = {};
             x_window_geometry(std::stoul(id), &g);
             // Keys through XTEST to the focused dialog, as a keyboard would send them.
-            std::string focus = "timeout 5 xdotool windowfocus --sync " + id + "; xdotool ";
+            std::string focus = "timeout 60 xdotool windowfocus --sync " + id + "; xdotool ";
             switch (how) {
             case CloseBy::close_button:
                 // The button's middle, from the template: (46 + 37 / 2, 86 + 14 / 2) of 129 x 110.
-                x_command("timeout 5 xdotool mousemove --sync --window " + id + " " +
+                x_command("timeout 60 xdotool mousemove --sync --window " + id + " " +
                           std::to_string(g.width * 64 / 129) + " " + std::to_string(g.height * 93 / 110) +
                           "; xdotool click 1");
                 break;
@@ -236,23 +257,23 @@ void about_dialog_closes(CloseBy how)
             case CloseBy::close_box:
                 // The window manager closes the window it has active; it may still be
                 // busy taking the new dialog on, so ask again while the dialog stays.
-                for (int i = 0; i < 10 && dialog_up(); i++) {
-                    x_command("timeout 5 xdotool windowactivate --sync " + id + "; xdotool key alt+F4");
+                for (long long end = now_ms() + test_deadline_ms; dialog_up() && now_ms() < end;) {
+                    x_command("timeout 10 xdotool windowactivate --sync " + id + "; xdotool key alt+F4");
                     usleep(300000);
                 }
                 break;
             }
-            for (int i = 0; i < 300 && dialog_up(); i++)
+            for (long long end = now_ms() + test_deadline_ms; dialog_up() && now_ms() < end;)
                 usleep(10000);
             closed = !dialog_up();
             if (!closed)  // let the test end with its failure rather than hang
-                x_command("timeout 5 xdotool windowfocus --sync " + id + "; xdotool key Escape");
+                x_command("timeout 60 xdotool windowfocus --sync " + id + "; xdotool key Escape");
         }
         done = true;
     });
     PostMessageW(main_window, WM_COMMAND, MAKEWPARAM(menu_about, 0), 0);
     // The command's dispatch runs the dialog's loop, so this returns once it ended.
-    pump_messages_until([&] { return done.load(); }, 20000);
+    pump_messages_until([&] { return done.load(); }, program_test_limit_ms);
     driver.join();
     EXPECT_TRUE(seen) << "no dialog";
     EXPECT_TRUE(tick_ran) << "the window timer stopped under the dialog";
@@ -347,9 +368,9 @@ TEST_P(MainWindow, TheSystemCloseCommandEndsTheLoopWithZero)
         // The window manager's close (Alt+F4 on the focused window), until it is heard.
         std::atomic<bool> ended{false};
         std::thread closer([&] {
-            for (int i = 0; i < 40 && !ended; i++) {
+            for (long long end = now_ms() + test_deadline_ms; !ended && now_ms() < end;) {
                 // Through XTEST, where the window manager's key grab sees it.
-                x_command("timeout 2 xdotool search --onlyvisible --name '^Tarnell$' windowactivate --sync; "
+                x_command("timeout 10 xdotool search --onlyvisible --name '^Tarnell$' windowactivate --sync; "
                           "xdotool key alt+F4");
                 usleep(250000);
             }

@@ -54,7 +54,7 @@ TEST_P(ProgramInput, ClicksAndTypingReachThePortalAndExitEndsWithZero)
             ASSERT_TRUE(main_window_find(&w)) << program.out() << program.err();
             // Pointer and keys through XTEST, as a mouse and a keyboard would send them.
             auto click = [&](int x, int y, int button) {
-                x_command("timeout 5 xdotool mousemove --sync --window " + w.client + " " + std::to_string(x) +
+                x_command("timeout 60 xdotool mousemove --sync --window " + w.client + " " + std::to_string(x) +
                           " " + std::to_string(y) + "; xdotool click " + std::to_string(button));
             };
 
@@ -74,12 +74,12 @@ TEST_P(ProgramInput, ClicksAndTypingReachThePortalAndExitEndsWithZero)
 
             // At 50 % a click lands on the spot of the page it points at.
             x_command("xdotool key alt+v Down Return");
-            usleep(500000);
+            ASSERT_TRUE(main_window_size_becomes(&w, 512, 288)) << "client area " << w.width << "x" << w.height;
             click(100, 50, 1);
             EXPECT_TRUE(program.wait_for("portal down0@200,100")) << program.out();
 
             x_command("xdotool key alt+f x");
-            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
+            EXPECT_EQ(program.wait_exit(test_deadline_ms), 0) << program.out() << program.err();
 
             std::string out = program.out();
             EXPECT_EQ(count_of(out, "portal down"), 3) << out;
@@ -98,7 +98,7 @@ TEST_P(ProgramInput, ClicksAndTypingReachThePortalAndExitEndsWithZero)
             EXPECT_NE(out.find("portal kp104"), std::string::npos) << out;
             EXPECT_NE(out.find("portal kp105"), std::string::npos) << out;
         },
-        90000);
+        program_test_limit_ms);
 }
 
 const char tab_portal_page[] = R"(<!DOCTYPE html>

@@ -30,8 +30,8 @@ int at(AVFrame *f, int plane, int x, int y)
     return f->data[plane][(size_t)y * f->linesize[plane] + x];
 }
 
-// Render ticks every 10 ms, as the window timer makes them, until done() or 10 s.
-bool tick_until(const std::function<bool()> &done, int timeout_ms = 10000)
+// Render ticks every 10 ms, as the window timer makes them, until done() or the deadline.
+bool tick_until(const std::function<bool()> &done, int timeout_ms = test_deadline_ms)
 {
     for (int waited = 0; !done(); waited += 10) {
         if (waited > timeout_ms)

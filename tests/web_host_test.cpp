@@ -110,7 +110,7 @@ protected:
         snprintf(PlayerConfig.portal_url, sizeof PlayerConfig.portal_url, "%s", url.c_str());
     }
     // Runs ui_init and the engine with standard output tapped, until the log holds
-    // `until` (and `also`, when given) or 10 s passed, then `extra_ms` more; returns the log.
+    // `until` (and `also`, when given) or the deadline passed, then `extra_ms` more; returns the log.
     std::string run_portal(const std::string &until, const std::string &also = "", int extra_ms = 0)
     {
         StdoutTap out;
@@ -122,6 +122,16 @@ protected:
     }
 
     std::string ui_init_log_;
+
+    // The log less the page process's pauses: WebKit reports a process that did not answer
+    // its ping in time, which a busy machine makes happen at any moment.
+    static std::string without_responsiveness(std::string log)
+    {
+        for (const char *line : {"OnUnresponsive()\n", "OnResponsive()\n"})
+            for (size_t at; (at = log.find(line)) != std::string::npos;)
+                log.erase(at, strlen(line));
+        return log;
+    }
 
     LoopbackHttpServer server_;
 };
@@ -142,7 +152,7 @@ TEST_F(WebHostTest, PortalLoadIsLogged)
     EXPECT_EQ(web_view->width(), 320);
     EXPECT_EQ(web_view->height(), 180);
 
-    EXPECT_EQ(log.find("OnBeginLoadingFrame()\n"), ui_init_log_.size()) << log;
+    EXPECT_EQ(without_responsiveness(log).find("OnBeginLoadingFrame()\n"), ui_init_log_.size()) << log;
     EXPECT_NE(log.find("OnChangeAddressBar: 127.0.0.1/index.html\n"), std::string::npos) << log;
     EXPECT_NE(log.find("[ZandoroViewListener::OnChangeTitle]\n\tTITLE: Portail \xE2\x9C\x93\n"),
               std::string::npos)
@@ -217,6 +227,6 @@ TEST_F(WebHostTest, CrashOfThePageProcessIsLoggedAndTheViewStays)
         web_pump_for(200);  // the view goes on updating after the crash
         log = out.text();
     }
-    EXPECT_EQ(log, "OnCrashed()\n");
+    EXPECT_EQ(without_responsiveness(log), "OnCrashed()\n") << log;
     EXPECT_NE(web_view->surface(), nullptr);
 }

@@ -150,7 +150,7 @@ protected:
         server_.set_page("/page.html", "text/html; charset=utf-8", page);
         view->LoadURL(WebURL(text(server_.url("/page.html"))));
     }
-    bool pump_until(const std::function<bool()> &done, int timeout_ms = 10000)
+    bool pump_until(const std::function<bool()> &done, int timeout_ms = test_deadline_ms)
     {
         for (int waited = 0; !done(); waited += 5) {
             if (waited > timeout_ms)
@@ -235,8 +235,8 @@ TEST_F(WebViewTest, DirtyFlagRisesOnlyWhenThePagePaints)
     EXPECT_TRUE(still) << "a still page must not mark the surface";
 
     view->ExecuteJavascript(text("document.getElementById('c').style.background = 'rgb(1,2,3)'"), WebString());
-    ASSERT_TRUE(pump_until([&] { return s->is_dirty(); }, 5000));
-    ASSERT_TRUE(pump_until([&] { return bgra(s, 200, 20) == "03 02 01 FF"; }, 5000));
+    ASSERT_TRUE(pump_until([&] { return s->is_dirty(); }));
+    ASSERT_TRUE(pump_until([&] { return bgra(s, 200, 20) == "03 02 01 FF"; }));
     s->set_is_dirty(false);
     pump_for(300);
     EXPECT_FALSE(s->is_dirty());
@@ -327,7 +327,8 @@ TEST_F(WebViewShortTimeoutTest, AStalledProgramDoesNotHoldThePage)
          "<script>"
          "var t0 = Date.now(); var a = T.slow(); var waited = Date.now() - t0;"
          "while (Date.now() - t0 < 1200) {}"  // until the program is back
-         "var b = T.fast();"
+         // Were it still busy (a loaded machine), this call would go unanswered too: ask again.
+         "var b; do { b = T.fast(); } while (b === undefined && Date.now() - t0 < 60000);"
          "T.put(String(a), String(b), waited < 2000 ? 'bounded' : 'too long');"
          "</script>");
     ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() == 1; }));
@@ -446,9 +447,9 @@ TEST_F(WebViewTest, HoveringALinkReportsItsUrlAndLeavingItReportsNone)
     load(view, input_page);
     ASSERT_TRUE(pump_until([&] { return rec_.saw("finish") && view->surface(); }));
     view->InjectMouseMove(205, 205);
-    ASSERT_TRUE(pump_until([&] { return rec_.saw("target " + server_.url("/elsewhere.html")); }, 5000));
+    ASSERT_TRUE(pump_until([&] { return rec_.saw("target " + server_.url("/elsewhere.html")); }));
     view->InjectMouseMove(10, 10);
-    ASSERT_TRUE(pump_until([&] { return rec_.saw("target "); }, 5000));
+    ASSERT_TRUE(pump_until([&] { return rec_.saw("target "); }));
 }
 
 TEST_F(WebViewTest, TypedKeysReachThePage)
@@ -486,8 +487,7 @@ TEST_F(WebViewTest, TypedTextOutsideAsciiReachesAnInput)
     type_key(view, 0, 0x00E9);  // a key with no virtual-key code types "é"
     type_key(view, 0, 0x20AC);
     EXPECT_TRUE(pump_until([&] { return !rec_.calls("put").empty() &&
-                                        rec_.calls("put").back() == "5:value 5:h\xC3\xA9\xE2\x82\xAC"; },
-                           5000))
+                                        rec_.calls("put").back() == "5:value 5:h\xC3\xA9\xE2\x82\xAC"; }))
         << testing::PrintToString(rec_.calls("put"));
 }
 
@@ -637,7 +637,7 @@ TEST_F(WebViewTest, BusyPageIsReportedUnresponsiveThenResponsive)
     view->InjectMouseMove(5, 5);
     view->InjectMouseDown(kMouseButton_Left);
     view->InjectMouseUp(kMouseButton_Left);
-    ASSERT_TRUE(pump_until([&] { return rec_.saw("responsive"); }, 15000));
+    ASSERT_TRUE(pump_until([&] { return rec_.saw("responsive"); }));
     std::vector<std::string> process;
     for (const std::string &line : rec_.log)
         if (line == "unresponsive" || line == "responsive")
@@ -655,9 +655,9 @@ TEST_F(WebViewTest, FocusDecidesWhetherThePageHasIt)
     };
     ASSERT_TRUE(pump_until([&] { return last_is("2:false"); }));
     view->Focus();
-    ASSERT_TRUE(pump_until([&] { return last_is("2:true"); }, 3000));
+    ASSERT_TRUE(pump_until([&] { return last_is("2:true"); }));
     view->Unfocus();
-    ASSERT_TRUE(pump_until([&] { return last_is("2:false"); }, 3000));
+    ASSERT_TRUE(pump_until([&] { return last_is("2:false"); }));
 }
 
 TEST_F(WebViewTest, GlobalObjectFollowsThePageToAnotherSite)

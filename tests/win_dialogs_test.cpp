@@ -244,10 +244,10 @@ TEST_F(WinDialogsTest, OpenStartsTheDesktopsHandlerForTheAddress)
         EXPECT_EQ((intptr_t)ShellExecuteW(nullptr, L"open", L"zandoro-none://page", nullptr,
                                           nullptr, SW_SHOW),
                   SE_ERR_NOASSOC);
-        // The handler runs on its own; give it time.
-        for (int i = 0; i < 1000 && read_file(log).empty(); i++)
+        // The handler runs on its own: until it has written the address.
+        for (int waited = 0; waited < test_deadline_ms && read_file(log).empty(); waited += 10)
             usleep(10000);
-    });
+    }, 2 * test_deadline_ms);
     EXPECT_TRUE(child_ok(run));
     EXPECT_EQ(read_file(log), "zandoro-test://page?x=1\n");
     EXPECT_NE(run.err.find("Cannot open zandoro-none://page: "), std::string::npos) << run.err;

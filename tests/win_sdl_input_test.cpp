@@ -26,18 +26,53 @@ protected:
     XSession x_;
 };
 
-// Runs the xdotool command against the window and returns what SDL queued for it.
-// (xdotool lets go of the keys of a chord in the order it pressed them.)
-std::vector<SDL_Event> events_of(const std::string &command)
+// Takes what SDL queued, less the pointer's motion and its coming and going.
+void take_events(std::vector<SDL_Event> *out)
 {
-    x_command(command.compare(0, 5, "sleep") == 0 ? command : "timeout 5 xdotool " + command);
-    std::vector<SDL_Event> out;
-    pump_messages_for(300);
     SDL_Event e;
     while (SDL_PollEvent(&e))
         if (e.type != SDL_MOUSEMOTION && !(e.type == SDL_ACTIVEEVENT && e.active.state == SDL_APPMOUSEFOCUS))
+            out->push_back(e);
+}
+
+bool is_end_mark(const SDL_Event &e)
+{
+    return (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) && e.key.keysym.sym == SDLK_F12;
+}
+
+// Runs the xdotool command against the window and returns what SDL queued for it.
+// (xdotool lets go of the keys of a chord in the order it pressed them.) An F12 typed
+// after the command reaches the window after all the command made, so once its release
+// is in, so is everything else; the F12 is left out of the result.
+std::vector<SDL_Event> events_of(const std::string &command)
+{
+    x_command("timeout 60 xdotool " + command + " key F12");
+    std::vector<SDL_Event> got;
+    bool ended = pump_messages_until([&] {
+        take_events(&got);
+        for (const SDL_Event &e : got)
+            if (e.type == SDL_KEYUP && is_end_mark(e))
+                return true;
+        return false;
+    });
+    EXPECT_TRUE(ended) << "the F12 after '" << command << "' never came; " << got.size() << " events did";
+    std::vector<SDL_Event> out;
+    for (const SDL_Event &e : got)
+        if (!is_end_mark(e))
             out.push_back(e);
     return out;
+}
+
+// What SDL queued once it holds at least `count` events, for input that cannot be marked
+// off by a key.
+std::vector<SDL_Event> events_until(size_t count)
+{
+    std::vector<SDL_Event> got;
+    pump_messages_until([&] {
+        take_events(&got);
+        return got.size() >= count;
+    });
+    return got;
 }
 
 struct Key {
@@ -66,11 +101,8 @@ TEST_F(SdlInput, KeysButtonsAndFocusBecomeSdlEvents)
                 return;
             KillTimer(main_window, 1);  // the test reads SDL's queue itself
             std::string id = std::to_string((unsigned long)(uintptr_t)main_window);
-            x_command("timeout 5 xdotool mousemove --sync --window " + id + " 10 10");
-            pump_messages_for(200);
-            SDL_Event e;
-            while (SDL_PollEvent(&e)) {
-            }
+            // What the pointer's arrival queued is out of the way once the mark is in.
+            events_of("mousemove --sync --window " + id + " 10 10");
 
             const int D = SDL_KEYDOWN, U = SDL_KEYUP;
             std::vector<SDL_Event> a = events_of("key a");
@@ -98,7 +130,7 @@ TEST_F(SdlInput, KeysButtonsAndFocusBecomeSdlEvents)
                 std::string command;
                 int button;
             } clicks[] = {{"click 1", 1}, {"click 2", 2}, {"click 3", 3}, {"click 4", 4}, {"click 5", 5}};
-            x_command("timeout 5 xdotool mousemove --sync --window " + id + " 30 40");
+            x_command("timeout 60 xdotool mousemove --sync --window " + id + " 30 40");
             for (const Click &c : clicks) {
                 SCOPED_TRACE(c.command);
                 std::vector<SDL_Event> got = events_of(c.command);
@@ -122,13 +154,13 @@ TEST_F(SdlInput, KeysButtonsAndFocusBecomeSdlEvents)
                                          nullptr, nullptr, nullptr, nullptr);
             ASSERT_NE(other, nullptr);
             ShowWindow(other, SW_SHOWNORMAL);
-            std::vector<SDL_Event> focus = events_of("sleep 0.2");
+            std::vector<SDL_Event> focus = events_until(1);
             ASSERT_EQ(focus.size(), 1u);
             EXPECT_EQ(focus[0].type, SDL_ACTIVEEVENT);
             EXPECT_EQ(focus[0].active.gain, 0);
             EXPECT_EQ(focus[0].active.state, SDL_APPINPUTFOCUS);
         },
-        60000);
+        program_test_limit_ms);
     EXPECT_TRUE(child_ok(child));
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/deadline.h"
+
 void capture_stdout_begin();
 std::string capture_stdout_end();
 void capture_stderr_begin();
@@ -16,7 +18,7 @@ public:
     StdoutTap();
     ~StdoutTap();
     std::string text();  // everything printed since the tap began
-    bool wait_for(const std::string &what, int timeout_ms = 5000);
+    bool wait_for(const std::string &what, int timeout_ms = test_deadline_ms);
 
 private:
     int saved_fd_ = -1;

@@ -275,7 +275,7 @@ ChildRun netns_run(const std::function<void()> &body, int timeout_ms)
 
 bool netns_available(std::string *why)
 {
-    ChildRun run = netns_run([] {}, 5000);
+    ChildRun run = netns_run([] {});
     if (run.entered && run.exit_code == 0)
         return true;
     *why = run.why.empty() ? child_describe(run) : run.why;

@@ -19,6 +19,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/deadline.h"
+
 // Exit code of a child whose body recorded a gtest failure.
 constexpr int CHILD_BODY_FAILED = 125;
 
@@ -50,10 +52,10 @@ bool netns_available(std::string *why);
 // printed on the child's standard output). The body may end the child itself (exit,
 // abort, a signal). A child still running after timeout_ms is killed with SIGKILL, with
 // everything it started. Safe under the sanitizers: the child never returns to the test runner.
-ChildRun child_run(const std::function<void()> &body, int timeout_ms = 10000);
+ChildRun child_run(const std::function<void()> &body, int timeout_ms = test_deadline_ms);
 
 // child_run with the body inside a fresh network namespace.
-ChildRun netns_run(const std::function<void()> &body, int timeout_ms = 10000);
+ChildRun netns_run(const std::function<void()> &body, int timeout_ms = test_deadline_ms);
 
 // Success when the child ran and exited with 0; otherwise says how it ended, with its output.
 testing::AssertionResult child_ok(const ChildRun &run);

@@ -383,7 +383,7 @@ bool DemoServer::start(const std::string &answer, int check_status)
                      std::to_string(check_status)},
                     "/"))
         return false;
-    return run_.wait_for("demo-server: listening on http://127.0.0.1:8080/", 10000);
+    return run_.wait_for("demo-server: listening on http://127.0.0.1:8080/");
 }
 
 // --- The main window ---
@@ -391,7 +391,7 @@ bool DemoServer::start(const std::string &answer, int check_status)
 // The client area: the toplevel's largest child window.
 static std::string largest_child(const std::string &toplevel)
 {
-    std::istringstream lines(x_command("timeout 5 xwininfo -children -id " + toplevel));
+    std::istringstream lines(x_command("timeout 60 xwininfo -children -id " + toplevel));
     std::string line, best;
     long best_area = 0;
     // "     0x200021 (has no name): ()  1020x572+2+27  +2+27"
@@ -428,11 +428,24 @@ bool main_window_update(MainWindow *window)
     return true;
 }
 
+bool main_window_size_becomes(MainWindow *window, int width, int height, int timeout_ms)
+{
+    long long end = program_now_ms() + timeout_ms;
+    for (;;) {
+        main_window_update(window);
+        if (window->width == width && window->height == height)
+            return true;
+        if (program_now_ms() > end)
+            return false;
+        usleep(50000);
+    }
+}
+
 bool main_window_find(MainWindow *window, int timeout_ms)
 {
     long long end = program_now_ms() + timeout_ms;
     while (program_now_ms() < end) {
-        std::string top = x_command("timeout 5 xdotool search --onlyvisible --name '^Tarnell$'");
+        std::string top = x_command("timeout 60 xdotool search --onlyvisible --name '^Tarnell$'");
         top = top.substr(0, top.find('\n'));
         if (!top.empty()) {
             // xdotool prints decimal ids; xwininfo takes either.
@@ -492,7 +505,7 @@ bool screenshot_take(Screenshot *shot, const MainWindow *window)
 {
     shot->x0 = window ? window->x : 0;
     shot->y0 = window ? window->y : 0;
-    std::string data = x_command("timeout 10 import -window " + (window ? window->client : std::string("root")) +
+    std::string data = x_command("timeout 60 import -window " + (window ? window->client : std::string("root")) +
                                  " -depth 8 ppm:-");
     size_t at = 2;
     int maxval = 0;
@@ -512,7 +525,7 @@ void screenshot_keep(const std::string &name)
 {
     const char *dir = getenv("ZANDORO_E2E_SHOTS");
     if (dir && *dir)
-        x_command("timeout 10 import -window root " + shell_quoted(std::string(dir) + "/" + name + ".png"));
+        x_command("timeout 60 import -window root " + shell_quoted(std::string(dir) + "/" + name + ".png"));
 }
 
 static bool near(Rgb a, Rgb b, int tol)
@@ -623,7 +636,7 @@ void main_window_keys(const MainWindow &window, const std::string &keys, int cx,
     // One connection, so the server takes the pointer and focus before the keys. No --sync:
     // it waits for a pointer motion or focus event, which never comes when the pointer is
     // there already or the window has the focus.
-    x_command("timeout 10 xdotool mousemove --window " + window.client + " " + std::to_string(cx) + " " +
+    x_command("timeout 60 xdotool mousemove --window " + window.client + " " + std::to_string(cx) + " " +
               std::to_string(cy) + " windowfocus " + window.toplevel + " key --delay 40 " + keys);
 }
 

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/deadline.h"
 #include "tests/support/files.h"
 #include "tests/support/x_session.h"
 
@@ -77,9 +78,9 @@ public:
     pid_t pid() const { return pid_; }
 
     // Until standard output holds `text` (at least `times` times); false at the limit.
-    bool wait_for(const std::string &text, int timeout_ms = 15000, int times = 1);
+    bool wait_for(const std::string &text, int timeout_ms = test_deadline_ms, int times = 1);
     // The same for standard error.
-    bool wait_for_err(const std::string &text, int timeout_ms = 15000, int times = 1);
+    bool wait_for_err(const std::string &text, int timeout_ms = test_deadline_ms, int times = 1);
     // Whether the program has not ended yet (it is not reaped).
     bool running();
     // The exit code; -1 when it died of a signal or did not end in time (then it is
@@ -107,6 +108,9 @@ class DemoServer {
 public:
     bool start(const std::string &answer = "", int check_status = 200);
     std::string log() { return run_.out(); }
+    // Until the log holds `text` (at least `times` times): the server logs a request
+    // before it answers, but the log reaches the test through a reader thread.
+    bool wait_for(const std::string &text, int times = 1) { return run_.wait_for(text, test_deadline_ms, times); }
     void stop() { run_.stop(); }
 
 private:
@@ -119,9 +123,12 @@ struct MainWindow {
     int x = 0, y = 0, width = 0, height = 0;  // the client area on the screen
 };
 // Waits for the window to be mapped; false after timeout_ms.
-bool main_window_find(MainWindow *window, int timeout_ms = 15000);
+bool main_window_find(MainWindow *window, int timeout_ms = test_deadline_ms);
 // Reads the client area's place and size again.
 bool main_window_update(MainWindow *window);
+// Until the client area is width x height (after a change of scale); false at the limit,
+// with the size last seen in *window.
+bool main_window_size_becomes(MainWindow *window, int width, int height, int timeout_ms = test_deadline_ms);
 
 struct Rgb {
     int r, g, b;
@@ -190,9 +197,9 @@ public:
                                    bool find_window = true);
     // The page's Media_Play of channel 1 in the log (play_ms), then its picture through the
     // key colour at (920, 288) (picture_ms); *shot: the last screenshot taken.
-    testing::AssertionResult first_picture(int timeout_ms = 15000, Screenshot *shot = nullptr);
+    testing::AssertionResult first_picture(int timeout_ms = test_deadline_ms, Screenshot *shot = nullptr);
     // File > Exit: the program must end with 0 and without a sanitizer report.
-    testing::AssertionResult exit_from_menu(int timeout_ms = 15000);
+    testing::AssertionResult exit_from_menu(int timeout_ms = test_deadline_ms);
 
 private:
     std::string why_;      // why the demo channels are missing

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "platform/awesomium/awesomium.h"
+#include "tests/support/deadline.h"
 
 // Points the page-side helper at this build's and the pages' cookies, storage and
 // cache at a directory of this test process (removed when it exits), and leaves out
@@ -17,6 +18,6 @@ Awesomium::WebCore *web_test_core(const Awesomium::WebConfig &config = Awesomium
 
 // Calls Update every few milliseconds until done() is true or timeout_ms passed;
 // returns done().
-bool web_pump_until(const std::function<bool()> &done, int timeout_ms = 10000);
+bool web_pump_until(const std::function<bool()> &done, int timeout_ms = test_deadline_ms);
 // Calls Update for that long.
 void web_pump_for(int ms);

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/win32/win_window.h"
+#include "tests/support/deadline.h"
 
 // config_defaults, the module, the class, the window shown, SDL with the dummy audio
 // driver. Records a gtest failure and returns false when any of it fails.
@@ -13,7 +14,7 @@ bool window_harness_up();
 
 // Takes and dispatches the queued messages until done() holds or timeout_ms passed;
 // returns done(). Sets *quit_code (when given) and stops on WM_QUIT.
-bool pump_messages_until(const std::function<bool()> &done, int timeout_ms = 5000,
+bool pump_messages_until(const std::function<bool()> &done, int timeout_ms = test_deadline_ms,
                          int *quit_code = nullptr);
 void pump_messages_for(int ms);
 
