@@ -9,7 +9,9 @@
 //       With --ignore #RRGGBB[,#RRGGBB...] a change whose mean colour is within 40 (sum
 //       over R, G and B) of one of those is printed as "seen T #RRGGBB" and becomes the
 //       new first grab: a window's background or a page drawn before the picture is
-//       dated on the way, and only the picture ends the watch
+//       dated on the way, and only the picture ends the watch. With --want #RRGGBB the
+//       watch ends only at a grab whose mean colour is within 60 of that one (what a
+//       player draws on the way to a known picture does not count)
 //   screen_watch [--rect X,Y,W,H] [--timeout MS] flash [LEVEL]
 //       prints "flash T" each time the rectangle's mean brightness rises above LEVEL
 //       (0..255, default 160) after having been below LEVEL - 40; runs to the timeout
@@ -132,7 +134,7 @@ unsigned mean_colour(const std::vector<unsigned> &pixels)
 void usage()
 {
     fprintf(stderr, "usage: screen_watch [--rect X,Y,W,H] [--timeout MS] [--colour] [--ignore #RRGGBB,...] "
-                    "change [PERCENT] | flash [LEVEL]\n");
+                    "[--want #RRGGBB] change [PERCENT] | flash [LEVEL]\n");
     exit(2);
 }
 
@@ -144,6 +146,7 @@ int main(int argc, char **argv)
     double timeout_ms = 10000;
     bool colour = false;
     std::vector<unsigned> ignored;
+    long want = -1;
     int arg = 1;
     for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; arg += 2) {
         if (strcmp(argv[arg], "--colour") == 0) {
@@ -167,6 +170,11 @@ int main(int argc, char **argv)
                     break;
                 p++;
             }
+        } else if (strcmp(argv[arg], "--want") == 0) {
+            unsigned rgb;
+            if (sscanf(argv[arg + 1], "#%6x", &rgb) != 1)
+                usage();
+            want = rgb;
         } else if (strcmp(argv[arg], "--timeout") == 0) {
             timeout_ms = atof(argv[arg + 1]);
         } else {
@@ -207,6 +215,14 @@ int main(int argc, char **argv)
                 below = false;
             } else if (m < level - 40) {
                 below = true;
+            }
+            continue;
+        }
+        if (want >= 0) {
+            unsigned seen = mean_colour(pixels);
+            if (channel_diff(seen, (unsigned)want) <= 60) {
+                printf("change %.3f #%06X\n", t, seen);
+                return 0;
             }
             continue;
         }
