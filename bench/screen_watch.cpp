@@ -5,7 +5,13 @@
 //       prints "change T" and exits 0 once PERCENT % (default 10) of the rectangle's
 //       pixels differ from its first grab by more than 48 (sum over R, G and B);
 //       exits 1 at the timeout. With --colour the line ends with the mean colour of
-//       that grab, "change T #RRGGBB", so a driver can tell what reached the screen
+//       that grab, "change T #RRGGBB", so a driver can tell what reached the screen.
+//       With --ignore #RRGGBB[,#RRGGBB...] a change whose mean colour is within 40 (sum
+//       over R, G and B) of one of those is printed as "seen T #RRGGBB" and becomes the
+//       new first grab: a window's background or a page drawn before the picture is
+//       dated on the way, and only the picture ends the watch. With --want #RRGGBB the
+//       watch ends only at a grab whose mean colour is within 60 of that one (what a
+//       player draws on the way to a known picture does not count)
 //   screen_watch [--rect X,Y,W,H] [--timeout MS] flash [LEVEL]
 //       prints "flash T" each time the rectangle's mean brightness rises above LEVEL
 //       (0..255, default 160) after having been below LEVEL - 40; runs to the timeout
@@ -127,7 +133,8 @@ unsigned mean_colour(const std::vector<unsigned> &pixels)
 
 void usage()
 {
-    fprintf(stderr, "usage: screen_watch [--rect X,Y,W,H] [--timeout MS] [--colour] change [PERCENT] | flash [LEVEL]\n");
+    fprintf(stderr, "usage: screen_watch [--rect X,Y,W,H] [--timeout MS] [--colour] [--ignore #RRGGBB,...] "
+                    "[--want #RRGGBB] change [PERCENT] | flash [LEVEL]\n");
     exit(2);
 }
 
@@ -138,6 +145,8 @@ int main(int argc, char **argv)
     Grabber g;
     double timeout_ms = 10000;
     bool colour = false;
+    std::vector<unsigned> ignored;
+    long want = -1;
     int arg = 1;
     for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; arg += 2) {
         if (strcmp(argv[arg], "--colour") == 0) {
@@ -150,6 +159,22 @@ int main(int argc, char **argv)
         if (strcmp(argv[arg], "--rect") == 0) {
             if (sscanf(argv[arg + 1], "%d,%d,%d,%d", &g.x, &g.y, &g.w, &g.h) != 4)
                 usage();
+        } else if (strcmp(argv[arg], "--ignore") == 0) {
+            for (const char *p = argv[arg + 1]; *p;) {
+                unsigned rgb;
+                if (sscanf(p, "#%6x", &rgb) != 1)
+                    usage();
+                ignored.push_back(rgb);
+                p = strchr(p, ',');
+                if (!p)
+                    break;
+                p++;
+            }
+        } else if (strcmp(argv[arg], "--want") == 0) {
+            unsigned rgb;
+            if (sscanf(argv[arg + 1], "#%6x", &rgb) != 1)
+                usage();
+            want = rgb;
         } else if (strcmp(argv[arg], "--timeout") == 0) {
             timeout_ms = atof(argv[arg + 1]);
         } else {
@@ -193,10 +218,28 @@ int main(int argc, char **argv)
             }
             continue;
         }
+        if (want >= 0) {
+            unsigned seen = mean_colour(pixels);
+            if (channel_diff(seen, (unsigned)want) <= 60) {
+                printf("change %.3f #%06X\n", t, seen);
+                return 0;
+            }
+            continue;
+        }
         size_t changed = 0;
         for (size_t i = 0; i < pixels.size(); i++)
             changed += channel_diff(pixels[i], first[i]) > 48;
         if (changed * 100.0 >= level * pixels.size()) {
+            unsigned seen = mean_colour(pixels);
+            bool skip = false;
+            for (unsigned rgb : ignored)
+                skip = skip || channel_diff(seen, rgb) <= 40;
+            if (skip) {
+                printf("seen %.3f #%06X\n", t, seen);
+                fflush(stdout);
+                first.swap(pixels);
+                continue;
+            }
             if (colour)
                 printf("change %.3f #%06X\n", t, mean_colour(pixels));
             else
