@@ -18,7 +18,7 @@ extern "C" {
 #include "input/mcast.h"
 #include "platform/crt.h"
 #include "platform/winsock.h"
-#include "shell/config.h"
+#include "config/player_config.h"
 
 enum {
     receive_size = 3760,  // 20 transport-stream packets

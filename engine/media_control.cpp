@@ -16,7 +16,7 @@ extern "C" {
 #include "engine/picture_scale.h"
 #include "input/amt.h"
 #include "platform/crt.h"
-#include "shell/config.h"
+#include "config/player_config.h"
 
 MediaControlBlock *MediaControl;
 std::atomic<PlaybackState *> current_playback;

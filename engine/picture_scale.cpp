@@ -12,7 +12,7 @@ extern "C" {
 #include "engine/media_control.h"
 #include "engine/picture_pad.h"
 #include "engine/playback.h"
-#include "shell/config.h"
+#include "config/player_config.h"
 
 AVFrame *OutputPicture;
 AVFrame *ScaledPicture;

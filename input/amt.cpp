@@ -13,7 +13,7 @@ extern "C" {
 
 #include "input/hex_dump.h"
 #include "input/inet_checksum.h"
-#include "shell/config.h"
+#include "config/player_config.h"
 
 std::atomic<AmtGateway *> active_amt{nullptr};
 

@@ -6,8 +6,6 @@
 
 #include "shell/build_config.h"
 
-PlayerConfigRecord PlayerConfig;
-
 static const char config_dir[] = ".";
 static const char path_separator = '/';
 static const char config_name[] = "config.dat";

@@ -1,32 +1,16 @@
-// The program's configuration: built-in defaults, then "config.dat" from the working
+// Fills the configuration record: built-in defaults, then "config.dat" from the working
 // directory. Written only on the main thread during start-up, before any other thread
 // exists; read-only (and read from any thread without a lock) afterwards.
 #pragma once
 
-#include <stdint.h>
 #include <stdio.h>
 
-enum { config_text_size = 1024 };
+#include "config/player_config.h"
 
 // The largest video_w and video_h: SDL 1.2 keeps a screen row's length in bytes in 16 bits,
 // so a 32-bit screen is at most 16383 pixels wide; the window, its menu bar and edge must
 // stay under X's 32767 in height, and the same bound keeps room for that.
 enum { config_video_size_max = 16383 };
-
-struct PlayerConfigRecord {
-    int32_t video_w;
-    int32_t video_h;
-    int32_t debug;
-    char version_check_url[config_text_size];
-    char download_url[config_text_size];
-    char portal_url[config_text_size];
-    char override_media_url[config_text_size];  // played instead of any requested URL
-    char fake_mcast[config_text_size];          // multicast groups read from files with this prefix
-    char amt_relay_addr[config_text_size];
-    int32_t amt_port;
-};
-
-extern PlayerConfigRecord PlayerConfig;
 
 // Zeroes the record and sets the built-in values.
 void config_defaults();
