@@ -1,6 +1,7 @@
 // The playback clocks against wall time: the PCR clock with and without a PCR, the
 // demuxer's PCR anchor and its renewal at a jump, the master clock in each sync mode, and
 // the audio clock's look-back over the sound not yet heard.
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <new>
@@ -20,7 +21,6 @@ extern "C" {
 
 namespace {
 
-const double tolerance = 0.05;  // seconds; the clocks read wall time
 
 struct StateHolder {
     PlaybackState *state;
@@ -32,7 +32,20 @@ struct StateHolder {
     }
 };
 
-double wall_seconds() { return av_gettime() / 1000000.0; }
+// The clocks run with wall time. Read between t0 and t1, a clock that stood at `at_now` at
+// the moment `now` lies between that value moved on to t0 and to t1 (1 ms for rounding),
+// however long the reading thread was held up.
+::testing::AssertionResult reads_running(const std::function<double()> &clock, double at_now, int64_t now)
+{
+    int64_t t0 = av_gettime();
+    double got = clock();
+    int64_t t1 = av_gettime();
+    double lo = at_now + (t0 - now) / 1e6 - 0.001;
+    double hi = at_now + (t1 - now) / 1e6 + 0.001;
+    if (got >= lo && got <= hi)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "read " << got << ", expected between " << lo << " and " << hi;
+}
 
 TEST(PcrClock, RunsFromTheFirstPcrOrElseFromTheShownPicture)
 {
@@ -41,15 +54,15 @@ TEST(PcrClock, RunsFromTheFirstPcrOrElseFromTheShownPicture)
     int64_t now = av_gettime();
     s->shown_pts = 50.0;
     s->shown_time = now - 1000000;
-    EXPECT_NEAR(pcr_clock_now(s), 51.0, tolerance) << "no PCR yet: the shown-picture clock";
+    EXPECT_TRUE(reads_running([&] { return pcr_clock_now(s); }, 51.0, now)) << "no PCR yet: the shown-picture clock";
 
     s->pcr_base = 100.0 * 90000;
     s->pcr_time = now - 2000000;
-    EXPECT_NEAR(pcr_clock_now(s), 100.0 + 2.0 - 0.4, tolerance) << "0.4 s behind the PCR time";
+    EXPECT_TRUE(reads_running([&] { return pcr_clock_now(s); }, 100.0 + 2.0 - 0.4, now)) << "0.4 s behind the PCR time";
 
     // No PCR and no picture: the clock is the absolute wall time.
     StateHolder bare;
-    EXPECT_NEAR(pcr_clock_now(bare.state), wall_seconds(), tolerance);
+    EXPECT_TRUE(reads_running([&] { return pcr_clock_now(bare.state); }, now / 1e6, now));
 }
 
 // The anchor is the first PCR; a step of 10 s or more either way between the PCRs of its
@@ -147,17 +160,21 @@ TEST(MasterClock, FollowsTheSyncMode)
 
     struct Case {
         int32_t mode;
-        double expected;
+        double expected;  // at `now`
+        bool running;     // with wall time
     } cases[] = {
-        {sync_audio, 7.0},
-        {sync_video, 20.5},  // the picture clock even though a PCR exists
-        {sync_pcr, 300.0 + 1.0 - 0.4},
-        {3, wall_seconds()},
-        {-1, wall_seconds()},
+        {sync_audio, 7.0, false},
+        {sync_video, 20.5, true},  // the picture clock even though a PCR exists
+        {sync_pcr, 300.0 + 1.0 - 0.4, true},
+        {3, now / 1e6, true},
+        {-1, now / 1e6, true},
     };
     for (const Case &c : cases) {
         s->sync_mode = (SyncMode)c.mode;
-        EXPECT_NEAR(master_clock_now(s), c.expected, tolerance) << "mode " << c.mode;
+        if (c.running)
+            EXPECT_TRUE(reads_running([&] { return master_clock_now(s); }, c.expected, now)) << "mode " << c.mode;
+        else
+            EXPECT_DOUBLE_EQ(master_clock_now(s), c.expected) << "mode " << c.mode;
     }
 }
 
