@@ -118,7 +118,7 @@ TEST_F(E2eColour, PortalColoursAndColourBarsShowAsAskedAndAsFfmpegDecodesThem)
             }
             EXPECT_EQ(program.stop(), 0) << program.err();
         },
-        90000);
+        program_test_limit_ms);
 }
 
 }  // namespace

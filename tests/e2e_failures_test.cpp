@@ -109,10 +109,10 @@ TEST_F(E2eFailures, FailedJoinsOnAnOfflineMachineLeaveTheProgramPlaying)
             EXPECT_EQ(count_of(program.out(), "trying AMT"), 0);
 
             main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(30000), 0) << program.err() << log_tail(program.out());
+            EXPECT_EQ(program.wait_exit(test_deadline_ms), 0) << program.err() << log_tail(program.out());
             EXPECT_EQ(sanitizer_report(program.err()), "");
         },
-        110000);  // inside ctest's 120 s
+        program_test_limit_ms);
 }
 
 TEST_F(E2eFailures, WithoutASoundDeviceThePicturePlaysAndTheNextPlaybackTriesAgain)
@@ -139,10 +139,10 @@ TEST_F(E2eFailures, WithoutASoundDeviceThePicturePlaysAndTheNextPlaybackTriesAga
             EXPECT_EQ(count_of(program.err(), "SDL_OpenAudioDevice: "), 2) << program.err();
 
             main_window_keys(w, "alt+f x");
-            EXPECT_EQ(program.wait_exit(30000), 0) << program.err() << log_tail(program.out());
+            EXPECT_EQ(program.wait_exit(test_deadline_ms), 0) << program.err() << log_tail(program.out());
             EXPECT_EQ(sanitizer_report(program.err()), "");
         },
-        110000);  // inside ctest's 120 s
+        program_test_limit_ms);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(E2eStartup, AVideoSizeTheDisplayCannotHoldEndsWithOneLineBeforeAnyWindow)
         [] {
             DemoRun demo("video_w:99999\nvideo_h:576\n", false);
             ASSERT_TRUE(demo.start("", {}, false));
-            int code = demo.program.wait_exit(30000);
+            int code = demo.program.wait_exit(test_deadline_ms);
             std::string err = demo.program.err();
             EXPECT_EQ(code, 1) << err;
             EXPECT_EQ(err,
@@ -121,7 +121,7 @@ TEST_F(E2eStartup, AVideoSizeTheDisplayCannotHoldEndsWithOneLineBeforeAnyWindow)
             EXPECT_EQ(count_of(demo.server.log(), "version check:"), 0) << demo.server.log();
             EXPECT_EQ(x_command("xdotool search --name '^Tarnell$'"), "");
         },
-        60000);
+        program_test_limit_ms);
 }
 
 }  // namespace

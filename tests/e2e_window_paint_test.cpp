@@ -154,7 +154,7 @@ TEST_P(WindowPaint, ScaleFullScreenAndMaximiseRedrawTheWholeClientAreaBlackAroun
             // The system's close command (no menu in full screen).
             EXPECT_EQ(demo.program.stop(), 0) << demo.program.err();
         },
-        115000);
+        program_test_limit_ms);
 }
 
 std::string wm_name(const testing::TestParamInfo<bool> &info)

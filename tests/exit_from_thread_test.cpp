@@ -128,7 +128,7 @@ TEST_F(ExitFromThread, MainLoopRunsOnAndTheExitHandlersTearTheTunnelDown)
             ui_message_loop();
             ADD_FAILURE() << "the message loop ended";
         },
-        60000);
+        program_test_limit_ms);
 
     EXPECT_TRUE(run.entered && !run.timed_out && run.exit_code == 1) << child_describe(run);
     EXPECT_NE(run.out.find("tunnel up\n"), std::string::npos) << run.out;

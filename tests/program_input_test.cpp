@@ -157,9 +157,9 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
             EXPECT_EQ(seen(), want);
 
             x_command("xdotool key alt+f x");
-            EXPECT_EQ(program.wait_exit(15000), 0) << program.out() << program.err();
+            EXPECT_EQ(program.wait_exit(test_deadline_ms), 0) << program.out() << program.err();
         },
-        115000);
+        program_test_limit_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(X, ProgramInput, testing::Bool(), [](const testing::TestParamInfo<bool> &info) {

@@ -87,7 +87,7 @@ public:
     // killed with SIGKILL).
     int wait_exit(int timeout_ms);
     // SIGTERM, then SIGKILL after grace_ms; the exit code as wait_exit gives it.
-    int stop(int grace_ms = 3000);
+    int stop(int grace_ms = test_deadline_ms);
 
 private:
     pid_t pid_ = -1;
