@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fclose(in);
     bool usable = config_video_size_usable();
 
-    if (usable != (PlayerConfig.video_w > 0 && PlayerConfig.video_h > 0))
+    bool in_range = PlayerConfig.video_w > 0 && PlayerConfig.video_h > 0 &&
+                    PlayerConfig.video_w <= config_video_size_max && PlayerConfig.video_h <= config_video_size_max;
+    if (usable != in_range)
         abort();
     expect_terminated(PlayerConfig.override_media_url);
     expect_terminated(PlayerConfig.fake_mcast);
