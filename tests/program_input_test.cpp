@@ -126,7 +126,7 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
 
             ProgramRun program;
             ASSERT_TRUE(program.start_program(dir.path()));
-            ASSERT_TRUE(program.wait_for("portal ready", 60000)) << program.out() << program.err();
+            ASSERT_TRUE(program.wait_for("portal ready")) << program.out() << program.err();
             MainWindow w;
             ASSERT_TRUE(main_window_find(&w, 60000)) << program.out() << program.err();
 
