@@ -19,6 +19,7 @@
 #include "engine/media_control.h"
 #include "shell/config.h"
 #include "tests/support/capture.h"
+#include "tests/support/deadline.h"
 #include "tests/support/files.h"
 #include "tests/support/netns.h"
 #include "tests/support/playback_harness.h"
@@ -53,7 +54,7 @@ bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::str
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to = loopback_endpoint(group, port);
     bool seen = false;
-    auto end = Clock::now() + std::chrono::seconds(20);
+    auto end = Clock::now() + std::chrono::milliseconds(test_deadline_ms);
     while (!seen && Clock::now() < end) {
         for (size_t at = 0; at < stream.size(); at += 188 * 7)
             sendto(s, stream.data() + at, 188 * 7, 0, (sockaddr *)&to, sizeof to);
@@ -65,7 +66,7 @@ bool send_until(const char *group, uint16_t port, StdoutTap &tap, const std::str
 
 bool wait_until_count(StdoutTap &tap, const std::string &what, size_t n)
 {
-    auto end = Clock::now() + std::chrono::seconds(30);
+    auto end = Clock::now() + std::chrono::milliseconds(test_deadline_ms);
     while (count_of(tap.text(), what) < n) {
         if (Clock::now() > end)
             return false;
@@ -77,7 +78,7 @@ bool wait_until_count(StdoutTap &tap, const std::string &what, size_t n)
 bool stop_playback(StdoutTap &tap, size_t finished_before)
 {
     MediaControl->stop_request = 1;
-    auto end = Clock::now() + std::chrono::seconds(20);
+    auto end = Clock::now() + std::chrono::milliseconds(test_deadline_ms);
     while (count_of(tap.text(), "decode_thread finished\n") <= finished_before) {
         if (Clock::now() > end)
             return false;
@@ -124,7 +125,7 @@ TEST(DecodeSocket, SilentGroupFallsBackToAmtOnceThenNativeDataClosesTheTunnel)
             // opened, it is at most a pass of the input loop past 3 s.
             auto requested = Clock::now();
             media_play("igmp://239.7.7.8:5004");
-            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.8:5004)\n", 20000));
+            ASSERT_TRUE(tap.wait_for("decode_thread: mcast(239.7.7.8:5004)\n", test_deadline_ms));
             auto opened = Clock::now();
             Bytes msg;
             ASSERT_TRUE(relay.receive(TestRelay::discovery, 20000, &msg));
@@ -215,8 +216,8 @@ TEST(DecodeSocket, FailedJoinsEndOnlyTheirPlaybackAndAFilePlaysNext)
 
             MediaControl->new_picture = 0;
             media_play(("file:" + fixture).c_str());
-            ASSERT_TRUE(tap.wait_for("decode_thread: rx_fd = ", 5000));
-            auto end = Clock::now() + std::chrono::seconds(30);
+            ASSERT_TRUE(tap.wait_for("decode_thread: rx_fd = ", test_deadline_ms));
+            auto end = Clock::now() + std::chrono::milliseconds(test_deadline_ms);
             while (!MediaControl->new_picture && Clock::now() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             EXPECT_TRUE(MediaControl->new_picture) << "no picture from the file";

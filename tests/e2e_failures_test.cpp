@@ -87,7 +87,7 @@ TEST_F(E2eFailures, FailedJoinsOnAnOfflineMachineLeaveTheProgramPlaying)
             ProgramRun program;
             ASSERT_TRUE(program.start_program(portal.dir.path()));
             MainWindow w;
-            ASSERT_TRUE(main_window_find(&w, 40000)) << program.out() << program.err();
+            ASSERT_TRUE(main_window_find(&w, test_deadline_ms)) << program.out() << program.err();
 
             ASSERT_TRUE(program.wait_for_err("adding multicast group: No such device\n"))
                 << program.out() << program.err();
@@ -125,7 +125,7 @@ TEST_F(E2eFailures, WithoutASoundDeviceThePicturePlaysAndTheNextPlaybackTriesAga
             // SDL finds no such driver, as on a machine without a sound server or card.
             ASSERT_TRUE(program.start_program(portal.dir.path(), {{"SDL_AUDIODRIVER", "no-such-driver"}}));
             MainWindow w;
-            ASSERT_TRUE(main_window_find(&w, 40000)) << program.out() << program.err();
+            ASSERT_TRUE(main_window_find(&w, test_deadline_ms)) << program.out() << program.err();
 
             for (int n = 1; n <= 2; n++) {
                 SCOPED_TRACE("channel " + std::to_string(n));

@@ -128,7 +128,7 @@ TEST_P(ProgramInput, EveryKeyReachesThePortalAfterTabbingPastItsEnds)
             ASSERT_TRUE(program.start_program(dir.path()));
             ASSERT_TRUE(program.wait_for("portal ready")) << program.out() << program.err();
             MainWindow w;
-            ASSERT_TRUE(main_window_find(&w, 60000)) << program.out() << program.err();
+            ASSERT_TRUE(main_window_find(&w, test_deadline_ms)) << program.out() << program.err();
 
             std::string letters, expected;
             for (int i = 0; i < 50; i++) {

@@ -22,6 +22,7 @@ extern "C" {
 #include "engine/video_decode.h"
 #include "shell/config.h"
 #include "tests/support/capture.h"
+#include "tests/support/deadline.h"
 #include "tests/support/playback_harness.h"
 
 namespace {
@@ -323,7 +324,7 @@ Decoded run_video_thread(std::vector<AVPacket> &packets, bool strip_dts, const c
     state->video_thread_joinable = pthread_create(&state->video_thread, nullptr, video_thread, state) == 0;
 
     Decoded out;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(test_deadline_ms);
     bool done = false;
     while (!done && std::chrono::steady_clock::now() < deadline) {
         if (state->picture_count == 0) {
@@ -410,7 +411,7 @@ TEST(DisplayThread, ShowsEachPictureAfterItsTimeStepAndLeavesTheOutputBlack)
     std::vector<std::pair<double, double>> seen;  // (pts, seconds after start)
     int first_luma = -1;
     double last_pts = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(test_deadline_ms);
     while (pictures_shown - shown_before < (uint32_t)count && std::chrono::steady_clock::now() < deadline) {
         if (MediaControl->new_picture.exchange(0) && first_luma < 0)
             first_luma = OutputPicture->data[0][PlayerConfig.video_h / 2 * OutputPicture->linesize[0] +

@@ -534,7 +534,7 @@ TEST_P(WebViewFocusTest, EveryKeyReachesThePageWhereverItsFocusWent)
                    "function seen(code) { T.put(code); }"
                    "document.addEventListener('keydown', function (e) { seen(e.keyCode); });"
                    "</script></body></html>");
-    ASSERT_TRUE(pump_until([&] { return rec_.saw("finish") && view->surface(); }, 30000));
+    ASSERT_TRUE(pump_until([&] { return rec_.saw("finish") && view->surface(); }, test_deadline_ms));
     view->Focus();
     // Each step is seen by the page (its key, the removal, the click) before the next.
     size_t before = 0;
@@ -549,7 +549,7 @@ TEST_P(WebViewFocusTest, EveryKeyReachesThePageWhereverItsFocusWent)
             view->InjectMouseUp(kMouseButton_Left);
         }
         before++;
-        ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() >= before; }, 20000))
+        ASSERT_TRUE(pump_until([&] { return rec_.calls("put").size() >= before; }, test_deadline_ms))
             << "step " << before << " unseen: " << testing::PrintToString(rec_.calls("put"));
     }
     std::vector<std::string> expected;
@@ -561,7 +561,7 @@ TEST_P(WebViewFocusTest, EveryKeyReachesThePageWhereverItsFocusWent)
         std::vector<std::string> calls = rec_.calls("put");
         return std::vector<std::string>(calls.begin() + std::min(before, calls.size()), calls.end());
     };
-    EXPECT_TRUE(pump_until([&] { return letters().size() >= expected.size(); }, 60000));
+    EXPECT_TRUE(pump_until([&] { return letters().size() >= expected.size(); }, test_deadline_ms));
     pump_for(200);
     EXPECT_EQ(letters(), expected);
 }
@@ -601,7 +601,7 @@ TEST_F(WebViewTest, EveryTitleThePageShowsIsReported)
         };
         EXPECT_TRUE(pump_until([&] {
             return rec_.saw("finish") && titles().size() >= c.titles.size();
-        }, 30000));
+        }, test_deadline_ms));
         pump_for(300);
         EXPECT_EQ(titles(), c.titles);
         view->Destroy();
