@@ -127,6 +127,8 @@ private:
     void on_advertised(const Bytes &msg, const sockaddr_in &from)
     {
         if (msg.size() == 8 && msg[0] == 0x03) {
+            previous_nonce_ = nonce_;
+            memcpy(previous_mac_, mac_, 6);
             memcpy(&nonce_, &msg[4], 4);
             {
                 std::lock_guard<std::mutex> hold(lock_);
@@ -147,11 +149,18 @@ private:
             memcpy(&nonce, &msg[8], 4);
             uint32_t to;
             memcpy(&to, &msg[36], 4);
-            if (memcmp(&msg[2], mac_, 6) != 0 || nonce != nonce_ || to != inet_addr(group)) {
+            // An Update sent while a refresh Request is still unanswered carries the previous
+            // Query's MAC, the most recent the gateway has: a relay that changes its secret
+            // key goes on accepting MACs made with the previous one.
+            bool latest = memcmp(&msg[2], mac_, 6) == 0 && nonce == nonce_;
+            bool previous = memcmp(&msg[2], previous_mac_, 6) == 0 && nonce == previous_nonce_;
+            if ((!latest && !previous) || to != inet_addr(group)) {
                 refused++;
                 note("update refused");
                 return;
             }
+            if (!latest)
+                note("update with the previous Query's MAC");
             if (msg[32] == 0x16) {
                 {
                     std::lock_guard<std::mutex> hold(lock_);
@@ -235,8 +244,8 @@ private:
     std::thread thread_;
     std::atomic<bool> quit_{false};
     // Relay thread only.
-    uint32_t nonce_ = 0;
-    uint8_t mac_[6] = {};
+    uint32_t nonce_ = 0, previous_nonce_ = 0;
+    uint8_t mac_[6] = {}, previous_mac_[6] = {};
     sockaddr_in gateway_{};
     long long fresh_until_us_ = 0;
     std::mutex lock_;  // guards events_ and awaiting_update_, and pairs requests with joins
